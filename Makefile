@@ -1,0 +1,46 @@
+# Quick start on a fresh Debian machine:  make demo   and   make test
+BUILD ?= build
+BUILD_TYPE ?= Release
+GUI ?= ON
+GENERATOR ?= Ninja
+
+# Debian packages the build, the tests and the benchmarks need.
+PACKAGES = cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
+           libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
+           fuse3 fusefat xvfb xauth
+
+.PHONY: deps configure build test demo screenshot clean
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "Missing Debian packages. Install them with:"; \
+	    echo "  sudo apt-get install$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORVOWAV_GUI=$(GUI)
+
+build: configure
+	cmake --build $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+demo: build
+	BUILD=$(BUILD) ./scripts/demo.sh
+
+screenshot: build
+	BUILD=$(BUILD) ./scripts/screenshot.sh
+
+clean:
+	rm -rf $(BUILD) build-asan

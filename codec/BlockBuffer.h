@@ -1,0 +1,53 @@
+#pragma once
+// One channel's block of recorder audio: 16 samples, their compressed form of 2w bytes, the
+// carried sample that links a block to the one before it, and one encoder and one decoder
+// state. Export fills `bytes` from a take and calls decode(); import fills `samples` from a
+// wave file and calls encode(). reset() gives a block of silence that the next block is
+// predicted from as if the channel had just started.
+//
+//   BlockBuffer buffer(5);                 // LV1: 10 bytes a block
+//   take.readBlock(buffer.bytes.data());
+//   buffer.decode();                       // buffer.samples now holds 16 samples
+
+#include <array>
+#include <cstdint>
+
+#include "codec/BlockDecoder.h"
+#include "codec/BlockEncoder.h"
+
+namespace korvo {
+
+class BlockBuffer {
+public:
+    static constexpr int kSamples = 16;
+    static constexpr int kMaxBytes = 16;
+
+    // width: 4 to 8 bits per sample (the encoder takes 4, 5, 6 and 8).
+    explicit BlockBuffer(int width);
+
+    int width() const { return width_; }
+    std::uint8_t byteCount() const { return byteCount_; }
+    static constexpr int sampleCount() { return kSamples; }
+
+    // Clears bytes and samples and sets the carried sample to 0.
+    void reset();
+    // Clears the samples only; the carried sample goes on (the last, partial block of an import).
+    void clearSamples() { samples.fill(0); }
+
+    // bytes -> samples, carried sample replaced by the decoder's result.
+    void decode() { carried = decoder.decode(bytes.data(), samples.data(), carried, width_); }
+    // samples -> bytes, carried sample replaced by the encoder's reconstruction of sample 15.
+    void encode() { carried = encoder.encode(samples.data(), bytes.data(), carried, width_); }
+
+    std::array<std::uint8_t, kMaxBytes> bytes{};
+    std::array<std::int16_t, kSamples> samples{};
+    std::int32_t carried = 0;
+    BlockEncoder encoder;
+    BlockDecoder decoder;
+
+private:
+    int width_;
+    std::uint8_t byteCount_;
+};
+
+}  // namespace korvo

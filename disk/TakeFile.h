@@ -1,0 +1,81 @@
+#pragma once
+// Take files: one mono stream of compressed blocks laid out cluster by cluster, so that no block
+// crosses a cluster boundary of the recorder's FAT volume. Block b of a take starts at byte
+// U (b div N) + 2w (b mod N); the P slack bytes at the end of a full cluster hold the first P
+// bytes of the block that opens the next cluster.
+//
+// A completed take is named after its first cluster (TAKE01A3.KRV); while an import writes it,
+// it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/DiskFiles.h"
+#include "disk/DiskTypes.h"
+
+namespace korvo {
+
+class CSong;
+
+struct TakeGeometry {
+    std::uint32_t clusterBytes = 0;      // U
+    std::uint32_t blockBytes = 0;        // 2w
+    std::uint32_t blocksPerCluster = 0;  // N
+    std::uint32_t slackBytes = 0;        // P
+
+    // nullopt for a width without a codec (0) or a family without takes.
+    static std::optional<TakeGeometry> of(DiskFamily family, int width);
+    std::uint64_t blockPosition(std::uint32_t block) const;
+};
+
+class CTakeFile {
+public:
+    CTakeFile(IDiskFiles& disk, const TakeGeometry& geometry);
+
+    bool openForReading(const CSong& song, std::uint16_t take, std::uint32_t blockOffset);
+    bool readBlock(std::uint8_t* block);
+    bool createForWriting(const CSong& song, int virtualTrack);
+    bool writeBlock(const std::uint8_t* block);
+    // Closes the file, reads its cluster chain and renames it to TAKEhhhh.KRV.
+    bool complete();
+    bool close();
+
+    const std::string& path() const { return path_; }
+    const std::vector<std::uint16_t>& chain() const { return chain_; }
+
+private:
+    IDiskFiles& disk_;
+    TakeGeometry geometry_;
+    std::string path_;
+    std::unique_ptr<IDiskStream> stream_;
+    std::uint64_t position_ = 0;
+    std::uint64_t clusterEnd_ = 0;
+    std::vector<std::uint16_t> chain_;
+};
+
+// Owns one take being written by an import; deletes the file when destroyed uncompleted.
+class CTakeWriter {
+public:
+    CTakeWriter(IDiskFiles& disk, const TakeGeometry& geometry, const CSong& song,
+                int virtualTrack);
+    ~CTakeWriter();
+    CTakeWriter(const CTakeWriter&) = delete;
+    CTakeWriter& operator=(const CTakeWriter&) = delete;
+
+    bool created() const { return created_; }
+    bool writeBlock(const std::uint8_t* block);
+    bool complete();
+    bool completed() const { return completed_; }
+    const CTakeFile& take() const { return take_; }
+
+private:
+    IDiskFiles& disk_;
+    CTakeFile take_;
+    bool created_ = false;
+    bool completed_ = false;
+};
+
+}  // namespace korvo
