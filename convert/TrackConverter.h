@@ -1,0 +1,122 @@
+#pragma once
+// The track converter: the one object through which the front ends (the window and the command
+// line) reach a recorder disk. It holds the disk's root path and family, the song list, the
+// loaded song, the selected virtual tracks, the wave description and block range of the command
+// in progress, and the last status code. Every operation returns true or false and leaves the
+// status (disk/Status.h); nothing throws.
+//
+//   CTrackConverter converter;
+//   converter.setPolarity(true);
+//   converter.setRootPath("/media/recorder");           // or a disk image
+//   if (!converter.refreshSongList()) show(converter.status());
+//   converter.refreshSong(songNumber);
+//   converter.setSelectedTracks({0, 9});
+//   converter.computeExportRange();
+//   converter.setOutputWave("/tmp/take.wav", KorvoLib::Korvo::kWaveTypeRiff);
+//   converter.setProgress(&progress);
+//   if (!converter.runExport()) show(converter.status());
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/ProgressUI.h"
+#include "disk/DiskFiles.h"
+#include "disk/DiskTypes.h"
+#include "disk/Song.h"
+#include "disk/SongList.h"
+#include "wavefile/WaveFile.h"
+
+namespace korvo {
+
+// The wave file of the command in progress.
+struct WaveDescription {
+    std::string path;
+    int fileType = KorvoLib::Korvo::kWaveTypeRiff;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t frames = 0;
+};
+
+class CTrackConverter {
+public:
+    CTrackConverter();
+    ~CTrackConverter();
+    CTrackConverter(const CTrackConverter&) = delete;
+    CTrackConverter& operator=(const CTrackConverter&) = delete;
+
+    // --- the disk ---------------------------------------------------------------------------
+    // A folder (mount point or copy of the disk's files), a disk image or a block device.
+    void setRootPath(const std::string& rootPath);
+    const std::string& rootPath() const { return rootPath_; }
+    // Raw device for cluster chains of a folder disk; partition of a whole-disk image.
+    void setDiskOptions(const DiskOptions& options);
+    const DiskOptions& diskOptions() const { return options_; }
+    // The disk check: 0 writable, 1 not a recorder disk, 2 access denied, 3 read only.
+    int checkDisk();
+    DiskFamily family() const { return family_; }
+    IDiskFiles* disk() { return disk_.get(); }
+    // Free bytes on the recorder disk; nullopt when that cannot be learnt.
+    std::optional<std::uint64_t> diskFreeBytes();
+
+    // --- songs ------------------------------------------------------------------------------
+    bool refreshSongList();
+    const SongList* songList() const { return songList_ ? &*songList_ : nullptr; }
+    bool refreshSong(SongNumber number);
+    CSong* song() { return song_.get(); }
+    const CSong* song() const { return song_.get(); }
+    // Writes the loaded song's parts (kSongFilePart, kEventListPart); status 7 on failure.
+    bool writeSong(int parts);
+
+    // --- the command ------------------------------------------------------------------------
+    // Virtual-track indices, ascending, at most two, never two of one track.
+    void setSelectedTracks(std::vector<std::uint8_t> tracks) { selected_ = std::move(tracks); }
+    const std::vector<std::uint8_t>& selectedTracks() const { return selected_; }
+    void setPolarity(bool invert) { polarity_ = invert ? 1 : 0; }
+    bool polarity() const { return polarity_ != 0; }
+    void setProgress(KorvoLib::Korvo::IProgressUI* progress) { progress_ = progress; }
+
+    const BlockRange& blockRange() const { return range_; }
+    const WaveDescription& wave() const { return wave_; }
+
+    // Export: block 0 to the last event end of the selected virtual tracks.
+    void computeExportRange();
+    // Size of the wave file that export would write, for the file type.
+    std::uint64_t neededHostBytes(int fileType) const;
+    // A new wave description for the output path and file type.
+    void setOutputWave(const std::string& path, int fileType);
+    bool runExport();
+
+    // Import: reads the wave's kind, channels, rate and frame count; status 10 on failure.
+    bool openInputWave(const std::string& path);
+    void computeImportRange();
+    // Whole clusters for every wave channel plus 16 clusters of reserve.
+    std::uint64_t neededDiskBytes() const;
+    bool runImport();
+
+    int status() const { return status_; }
+    void setStatus(int status) { status_ = status; }
+    // Why the recorder volume could not be read for cluster chains (empty when it could).
+    const std::string& volumeProblem() const { return volumeProblem_; }
+
+private:
+    bool openDisk();
+
+    std::string rootPath_;
+    DiskOptions options_;
+    std::unique_ptr<IDiskFiles> disk_;
+    DiskFamily family_ = kFamilyNone;
+    std::optional<SongList> songList_;
+    std::unique_ptr<CSong> song_;
+    std::vector<std::uint8_t> selected_;
+    WaveDescription wave_;
+    BlockRange range_;
+    std::uint8_t polarity_ = 0;
+    int status_ = 0;
+    KorvoLib::Korvo::IProgressUI* progress_ = nullptr;
+    std::string volumeProblem_;
+};
+
+}  // namespace korvo
