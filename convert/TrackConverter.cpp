@@ -1,0 +1,97 @@
+#include "convert/TrackConverter.h"
+
+#include "disk/DiskLayout.h"
+#include "disk/Status.h"
+
+namespace korvo {
+
+CTrackConverter::CTrackConverter() = default;
+CTrackConverter::~CTrackConverter() = default;
+
+void CTrackConverter::setRootPath(const std::string& rootPath) {
+    if (rootPath != rootPath_) {
+        disk_.reset();
+    }
+    rootPath_ = rootPath;
+}
+
+void CTrackConverter::setDiskOptions(const DiskOptions& options) {
+    options_ = options;
+    disk_.reset();
+}
+
+bool CTrackConverter::openDisk() {
+    // Opened anew for every check, so that a disk swapped or rewritten since the last command
+    // (or an image changed by another program) is seen as it is now.
+    disk_ = openDiskFiles(rootPath_, options_);
+    return disk_ != nullptr;
+}
+
+int CTrackConverter::checkDisk() {
+    family_ = kFamilyNone;
+    if (!openDisk()) {
+        return kDiskNotRecorder;
+    }
+    return korvo::checkDisk(*disk_, family_);
+}
+
+std::optional<std::uint64_t> CTrackConverter::diskFreeBytes() {
+    if (!disk_ && !openDisk()) {
+        return std::nullopt;
+    }
+    return disk_->freeBytes();
+}
+
+bool CTrackConverter::refreshSongList() {
+    const int check = checkDisk();
+    if (check != kDiskWritable && check != kDiskReadOnly) {
+        status_ = check;
+        return false;
+    }
+    songList_.emplace();
+    auto stream = disk_->open(songListFileName(family_), OpenMode::read);
+    if (!stream || !readSongList(*stream, *songList_)) {
+        songList_.reset();
+        status_ = kStatusFailedReadSongList;
+        return false;
+    }
+    status_ = kStatusOk;
+    return true;
+}
+
+bool CTrackConverter::refreshSong(SongNumber number) {
+    const int check = checkDisk();
+    if (check != kDiskWritable && check != kDiskReadOnly) {
+        status_ = check;
+        return false;
+    }
+    song_.reset();
+    if (!songList_) {
+        status_ = kStatusInvalidSongNumber;
+        return false;
+    }
+    const auto entry = songList_->find(number);
+    if (entry == songList_->end()) {
+        status_ = kStatusInvalidSongNumber;
+        return false;
+    }
+    auto song = std::make_unique<CSong>(entry->second, family_);
+    if (!song->read(*disk_)) {
+        status_ = kStatusFailedReadSong;
+        return false;
+    }
+    song_ = std::move(song);
+    status_ = kStatusOk;
+    return true;
+}
+
+bool CTrackConverter::writeSong(int parts) {
+    if (!song_ || !disk_ || !song_->write(*disk_, parts)) {
+        status_ = kStatusFailedWriteSong;
+        return false;
+    }
+    status_ = kStatusOk;
+    return true;
+}
+
+}  // namespace korvo
