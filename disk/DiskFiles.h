@@ -72,6 +72,12 @@ public:
     // Renames a file within its folder; false when the target exists or the rename fails.
     virtual bool rename(std::string_view from, std::string_view to) = 0;
     virtual bool remove(std::string_view path) = 0;
+    // Creates a folder (its parent must exist); true when it exists afterwards. Used to lay out
+    // new disks (the demo disk); the conversion itself never creates folders.
+    virtual bool makeFolder(std::string_view path) {
+        (void)path;
+        return false;
+    }
 
     // Bytes the caller may still write on the disk; nullopt when that cannot be learnt.
     virtual std::optional<std::uint64_t> freeBytes() = 0;
