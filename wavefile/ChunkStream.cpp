@@ -1,0 +1,342 @@
+#include "wavefile/ChunkStream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace KorvoLib {
+
+CChunkStream::CChunkStream(ByteOrder order) : order_(order) {}
+
+CChunkStream::~CChunkStream() { close(); }
+
+bool CChunkStream::open(const std::string& path, Access access) {
+    close();
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    switch (access) {
+        case Access::kRead:
+            flags |= O_RDONLY;
+            break;
+        case Access::kCreate:
+            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case Access::kUpdate:
+            flags |= O_RDWR;
+            break;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (!buffer_) {
+        buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize);
+    }
+    fd_ = fd;
+    access_ = access;
+    failed_ = false;
+    pos_ = 0;
+    state_ = BufferState::kEmpty;
+    bufferStart_ = 0;
+    bufferFill_ = 0;
+    return true;
+}
+
+bool CChunkStream::close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    bool ok = flush();
+    if (::close(fd_) != 0) {
+        ok = false;
+    }
+    fd_ = -1;
+    state_ = BufferState::kEmpty;
+    bufferFill_ = 0;
+    return ok;
+}
+
+bool CChunkStream::fail() {
+    failed_ = true;
+    return false;
+}
+
+bool CChunkStream::flush() {
+    if (state_ != BufferState::kWriting) {
+        state_ = BufferState::kEmpty;
+        bufferFill_ = 0;
+        return true;
+    }
+    std::size_t done = 0;
+    while (done < bufferFill_) {
+        const ssize_t written = ::pwrite(fd_, buffer_.get() + done, bufferFill_ - done,
+                                         static_cast<off_t>(bufferStart_) + static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            state_ = BufferState::kEmpty;
+            bufferFill_ = 0;
+            return fail();
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    state_ = BufferState::kEmpty;
+    bufferFill_ = 0;
+    return true;
+}
+
+std::int64_t CChunkStream::tell() const { return good() ? pos_ : -1; }
+
+bool CChunkStream::seek(std::int64_t position) {
+    if (!good()) {
+        return false;
+    }
+    if (position < 0) {
+        return fail();
+    }
+    pos_ = position;
+    return true;
+}
+
+std::int64_t CChunkStream::length() {
+    if (!good()) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        fail();
+        return -1;
+    }
+    std::int64_t size = info.st_size;
+    if (state_ == BufferState::kWriting) {
+        size = std::max<std::int64_t>(size, bufferStart_ + static_cast<std::int64_t>(bufferFill_));
+    }
+    return size;
+}
+
+std::size_t CChunkStream::fillForRead() {
+    if (state_ == BufferState::kReading && pos_ >= bufferStart_ &&
+        pos_ < bufferStart_ + static_cast<std::int64_t>(bufferFill_)) {
+        return static_cast<std::size_t>(bufferStart_ + static_cast<std::int64_t>(bufferFill_) -
+                                        pos_);
+    }
+    if (!flush()) {
+        return 0;
+    }
+    ssize_t got;
+    do {
+        got = ::pread(fd_, buffer_.get(), kBufferSize, static_cast<off_t>(pos_));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        return 0;
+    }
+    state_ = BufferState::kReading;
+    bufferStart_ = pos_;
+    bufferFill_ = static_cast<std::size_t>(got);
+    return bufferFill_;
+}
+
+std::size_t CChunkStream::prepareWrite() {
+    if (state_ == BufferState::kWriting &&
+        pos_ == bufferStart_ + static_cast<std::int64_t>(bufferFill_) &&
+        bufferFill_ < kBufferSize) {
+        return kBufferSize - bufferFill_;
+    }
+    if (!flush()) {
+        return 0;
+    }
+    state_ = BufferState::kWriting;
+    bufferStart_ = pos_;
+    bufferFill_ = 0;
+    return kBufferSize;
+}
+
+bool CChunkStream::readBytes(void* out, std::size_t count) {
+    if (!good()) {
+        return false;
+    }
+    if (access_ == Access::kCreate) {
+        return fail();
+    }
+    auto* dest = static_cast<std::uint8_t*>(out);
+    while (count > 0) {
+        const std::size_t available = fillForRead();
+        if (available == 0) {
+            return fail();
+        }
+        const std::size_t n = std::min(available, count);
+        std::memcpy(dest, buffer_.get() + (pos_ - bufferStart_), n);
+        dest += n;
+        count -= n;
+        pos_ += static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
+bool CChunkStream::writeBytes(const void* in, std::size_t count) {
+    if (!good()) {
+        return false;
+    }
+    if (access_ == Access::kRead) {
+        return fail();
+    }
+    const auto* source = static_cast<const std::uint8_t*>(in);
+    while (count > 0) {
+        const std::size_t room = prepareWrite();
+        if (room == 0) {
+            return fail();
+        }
+        const std::size_t n = std::min(room, count);
+        std::memcpy(buffer_.get() + bufferFill_, source, n);
+        source += n;
+        count -= n;
+        bufferFill_ += n;
+        pos_ += static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
+bool CChunkStream::read16(std::uint16_t& value) {
+    std::uint8_t bytes[2];
+    if (!readBytes(bytes, 2)) {
+        return false;
+    }
+    value = loadU16(bytes, order_);
+    return true;
+}
+
+bool CChunkStream::read16(std::int16_t& value) {
+    std::uint16_t raw;
+    if (!read16(raw)) {
+        return false;
+    }
+    value = static_cast<std::int16_t>(raw);
+    return true;
+}
+
+bool CChunkStream::read32(std::uint32_t& value) {
+    std::uint8_t bytes[4];
+    if (!readBytes(bytes, 4)) {
+        return false;
+    }
+    value = loadU32(bytes, order_);
+    return true;
+}
+
+bool CChunkStream::read32(std::int32_t& value) {
+    std::uint32_t raw;
+    if (!read32(raw)) {
+        return false;
+    }
+    value = static_cast<std::int32_t>(raw);
+    return true;
+}
+
+bool CChunkStream::write16(std::uint16_t value) {
+    std::uint8_t bytes[2];
+    storeU16(bytes, value, order_);
+    return writeBytes(bytes, 2);
+}
+
+bool CChunkStream::write32(std::uint32_t value) {
+    std::uint8_t bytes[4];
+    storeU32(bytes, value, order_);
+    return writeBytes(bytes, 4);
+}
+
+bool CChunkStream::readLong(std::uint8_t* bytes, std::size_t count) {
+    constexpr std::size_t kMaxLong = 16;
+    std::uint8_t raw[kMaxLong];
+    if (count > kMaxLong) {
+        return fail();
+    }
+    if (!readBytes(raw, count)) {
+        return false;
+    }
+    orderBytes(bytes, raw, count, order_);
+    return true;
+}
+
+bool CChunkStream::writeLong(const std::uint8_t* bytes, std::size_t count) {
+    constexpr std::size_t kMaxLong = 16;
+    std::uint8_t raw[kMaxLong];
+    if (count > kMaxLong) {
+        return fail();
+    }
+    orderBytes(raw, bytes, count, order_);
+    return writeBytes(raw, count);
+}
+
+bool CChunkStream::readSamples(std::int16_t* out, std::size_t count) {
+    if (!good()) {
+        return false;
+    }
+    if (access_ == Access::kCreate) {
+        return fail();
+    }
+    while (count > 0) {
+        const std::size_t available = fillForRead();
+        if (available >= 2) {
+            const std::size_t n = std::min(available / 2, count);
+            loadSamples(out, buffer_.get() + (pos_ - bufferStart_), n, order_);
+            out += n;
+            count -= n;
+            pos_ += static_cast<std::int64_t>(2 * n);
+        } else {
+            // A sample split across the end of the buffer, or the end of the file.
+            std::uint8_t bytes[2];
+            if (!readBytes(bytes, 2)) {
+                return false;
+            }
+            loadSamples(out, bytes, 1, order_);
+            ++out;
+            --count;
+        }
+    }
+    return true;
+}
+
+bool CChunkStream::writeSamples(const std::int16_t* samples, std::size_t count) {
+    if (!good()) {
+        return false;
+    }
+    if (access_ == Access::kRead) {
+        return fail();
+    }
+    while (count > 0) {
+        const std::size_t room = prepareWrite();
+        if (room >= 2) {
+            const std::size_t n = std::min(room / 2, count);
+            storeSamples(buffer_.get() + bufferFill_, samples, n, order_);
+            samples += n;
+            count -= n;
+            bufferFill_ += 2 * n;
+            pos_ += static_cast<std::int64_t>(2 * n);
+        } else if (room == 1) {
+            std::uint8_t bytes[2];
+            storeSamples(bytes, samples, 1, order_);
+            if (!writeBytes(bytes, 2)) {
+                return false;
+            }
+            ++samples;
+            --count;
+        } else {
+            return fail();
+        }
+    }
+    return true;
+}
+
+}  // namespace KorvoLib
