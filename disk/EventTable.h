@@ -64,6 +64,8 @@ public:
     std::uint16_t capacity() const { return capacity_; }
 
 private:
+    void appendTo(ListHeader& list, std::uint16_t slot);
+
     std::array<EventRecord, kEventCapacity> slots_;
     ListHeader free_;
     ListHeader history_;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "disk/DiskFiles.h"
 #include "disk/DiskTypes.h"
@@ -49,11 +50,16 @@ public:
     const CEventTable& events() const { return events_; }
     // Recomputes the used flags from the chains (after events were placed).
     void updateUsedFlags();
+    // Places a new take event (CEventTable::placeEvent) and sets its virtual track's used flag.
+    bool placeEvent(const EventRecord& event);
 
     // "SONG0001.KRV/" + fileName
     std::string path(const std::string& fileName) const;
 
 private:
+    bool writeSongFile(IDiskFiles& disk) const;
+    bool writeEventList(IDiskFiles& disk) const;
+
     SongListEntry entry_;
     DiskFamily family_;
     std::array<std::uint8_t, kVirtualTracks> used_{};

@@ -45,6 +45,10 @@ public:
 
     const std::string& path() const { return path_; }
     const std::vector<std::uint16_t>& chain() const { return chain_; }
+    const TakeGeometry& geometry() const { return geometry_; }
+    // True once createForWriting made the file at path() (the temporary or, after completion,
+    // the final name).
+    bool createdFile() const { return createdFile_; }
 
 private:
     IDiskFiles& disk_;
@@ -54,6 +58,8 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t clusterEnd_ = 0;
     std::vector<std::uint16_t> chain_;
+    bool writing_ = false;
+    bool createdFile_ = false;
 };
 
 // Owns one take being written by an import; deletes the file when destroyed uncompleted.

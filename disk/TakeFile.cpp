@@ -1,0 +1,181 @@
+#include "disk/TakeFile.h"
+
+#include "disk/DiskLayout.h"
+#include "disk/Song.h"
+
+namespace korvo {
+
+std::optional<TakeGeometry> TakeGeometry::of(DiskFamily family, int width) {
+    std::uint32_t clusterBytes = 0;
+    switch (family) {
+        case kFamilyKrv: clusterBytes = 0x8000; break;
+        case kFamilyQmt:
+        case kFamilyQms: clusterBytes = 0x10000; break;
+        default: return std::nullopt;
+    }
+    // Blocks of 10 and 12 bytes fill 65520 bytes of a 64 KiB span, blocks of 8 and 16 all of
+    // it; the KRV family's clusters hold half a span.
+    std::uint32_t span = 0;
+    switch (width) {
+        case 4:
+        case 8: span = 65536; break;
+        case 5:
+        case 6: span = 65520; break;
+        default: return std::nullopt;
+    }
+    if (family == kFamilyKrv) {
+        span /= 2;
+    }
+    TakeGeometry geometry;
+    geometry.clusterBytes = clusterBytes;
+    geometry.blockBytes = 2 * static_cast<std::uint32_t>(width);
+    geometry.blocksPerCluster = span / geometry.blockBytes;
+    geometry.slackBytes = clusterBytes - geometry.blocksPerCluster * geometry.blockBytes;
+    return geometry;
+}
+
+std::uint64_t TakeGeometry::blockPosition(std::uint32_t block) const {
+    if (blocksPerCluster == 0) {
+        return 0;
+    }
+    return std::uint64_t{clusterBytes} * (block / blocksPerCluster) +
+           std::uint64_t{blockBytes} * (block % blocksPerCluster);
+}
+
+CTakeFile::CTakeFile(IDiskFiles& disk, const TakeGeometry& geometry)
+    : disk_(disk), geometry_(geometry) {}
+
+bool CTakeFile::openForReading(const CSong& song, std::uint16_t take, std::uint32_t blockOffset) {
+    close();
+    path_ = song.path(takeFileName(take));
+    writing_ = false;
+    if (geometry_.blocksPerCluster == 0) {
+        return false;
+    }
+    stream_ = disk_.open(path_, OpenMode::read);
+    if (!stream_) {
+        return false;
+    }
+    position_ = geometry_.blockPosition(blockOffset);
+    clusterEnd_ = std::uint64_t{geometry_.clusterBytes} *
+                  (std::uint64_t{blockOffset / geometry_.blocksPerCluster} + 1);
+    return stream_->seek(position_) && stream_->good();
+}
+
+bool CTakeFile::readBlock(std::uint8_t* block) {
+    if (!stream_ || writing_) {
+        return false;
+    }
+    // A block that would run into the slack opens the next cluster instead.
+    if (position_ + geometry_.blockBytes > clusterEnd_ - geometry_.slackBytes) {
+        if (position_ != clusterEnd_ && !stream_->seek(clusterEnd_)) {
+            return false;
+        }
+        position_ = clusterEnd_;
+        clusterEnd_ += geometry_.clusterBytes;
+    }
+    if (!stream_->read(block, geometry_.blockBytes)) {
+        return false;
+    }
+    position_ += geometry_.blockBytes;
+    return true;
+}
+
+bool CTakeFile::createForWriting(const CSong& song, int virtualTrack) {
+    close();
+    path_ = song.path(temporaryTakeFileName(virtualTrack));
+    writing_ = true;
+    createdFile_ = false;
+    if (geometry_.blocksPerCluster == 0) {
+        return false;
+    }
+    stream_ = disk_.open(path_, OpenMode::write);
+    if (!stream_) {
+        return false;
+    }
+    createdFile_ = true;
+    position_ = 0;
+    clusterEnd_ = geometry_.clusterBytes;
+    return stream_->good();
+}
+
+bool CTakeFile::writeBlock(const std::uint8_t* block) {
+    if (!stream_ || !writing_) {
+        return false;
+    }
+    // A block that does not fit before the slack opens the next cluster; its first bytes also
+    // fill the slack of the cluster it leaves, as the recorder writes it.
+    if (position_ + geometry_.blockBytes > clusterEnd_ - geometry_.slackBytes) {
+        if (position_ < clusterEnd_) {
+            std::uint64_t slack = clusterEnd_ - position_;
+            if (!stream_->write(block, static_cast<std::size_t>(slack))) {
+                return false;
+            }
+        }
+        position_ = clusterEnd_;
+        clusterEnd_ += geometry_.clusterBytes;
+    }
+    if (!stream_->write(block, geometry_.blockBytes)) {
+        return false;
+    }
+    position_ += geometry_.blockBytes;
+    return true;
+}
+
+bool CTakeFile::close() {
+    if (!stream_) {
+        return true;
+    }
+    bool closed = stream_->close();
+    stream_.reset();
+    return closed;
+}
+
+bool CTakeFile::complete() {
+    if (!stream_ || !writing_) {
+        return false;
+    }
+    if (!close()) {
+        return false;
+    }
+    chain_.clear();
+    if (!disk_.clusterChain(path_, chain_) || chain_.empty()) {
+        chain_.clear();
+        return false;
+    }
+    std::string::size_type slash = path_.rfind('/');
+    std::string finalPath = (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
+                            takeFileName(chain_.front());
+    if (!disk_.rename(path_, finalPath)) {
+        return false;
+    }
+    path_ = finalPath;
+    return true;
+}
+
+CTakeWriter::CTakeWriter(IDiskFiles& disk, const TakeGeometry& geometry, const CSong& song,
+                         int virtualTrack)
+    : disk_(disk), take_(disk, geometry) {
+    created_ = take_.createForWriting(song, virtualTrack);
+}
+
+CTakeWriter::~CTakeWriter() {
+    take_.close();
+    if (!completed_ && take_.createdFile()) {
+        disk_.remove(take_.path());
+    }
+}
+
+bool CTakeWriter::writeBlock(const std::uint8_t* block) {
+    return created_ && !completed_ && take_.writeBlock(block);
+}
+
+bool CTakeWriter::complete() {
+    if (!created_ || completed_) {
+        return completed_;
+    }
+    completed_ = take_.complete();
+    return completed_;
+}
+
+}  // namespace korvo
