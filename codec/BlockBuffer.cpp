@@ -1,9 +1,15 @@
 #include "codec/BlockBuffer.h"
 
+#include "codec/BlockFormat.h"
+
 namespace korvo {
 
+namespace {
+int codecWidth(int width) { return block::isDecodableWidth(width) ? width : 0; }
+}  // namespace
+
 BlockBuffer::BlockBuffer(int width)
-    : width_(width), byteCount_(static_cast<std::uint8_t>(2 * width)) {
+    : width_(codecWidth(width)), byteCount_(static_cast<std::uint8_t>(2 * codecWidth(width))) {
     reset();
 }
 

@@ -22,7 +22,9 @@ public:
     static constexpr int kSamples = 16;
     static constexpr int kMaxBytes = 16;
 
-    // width: 4 to 8 bits per sample (the encoder takes 4, 5, 6 and 8).
+    // width: 4 to 8 bits per sample (the encoder takes 4, 5, 6 and 8). Any other width (0 for
+    // an unknown data type) gives a buffer without a codec: width() and byteCount() are 0,
+    // decode() gives silence and encode() writes nothing.
     explicit BlockBuffer(int width);
 
     int width() const { return width_; }
