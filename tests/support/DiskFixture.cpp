@@ -73,6 +73,9 @@ TemporaryFolder::TemporaryFolder() {
 }
 
 TemporaryFolder::~TemporaryFolder() {
+    if (path_.empty()) {
+        return;
+    }
     std::error_code error;
     restoreAccess(path_);
     fs::remove_all(path_, error);

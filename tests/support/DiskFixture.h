@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "disk/DiskTypes.h"
@@ -49,6 +50,11 @@ public:
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    // A moved-from folder owns nothing and removes nothing.
+    TemporaryFolder(TemporaryFolder&& other) noexcept : path_(std::move(other.path_)) {
+        other.path_.clear();
+    }
+    TemporaryFolder& operator=(TemporaryFolder&&) = delete;
     const std::string& path() const { return path_; }
 
 private:
@@ -101,6 +107,7 @@ Bytes takeFileBytes(DiskFamily family, int width, const std::vector<Bytes>& bloc
 
 class DiskFixture {
 public:
+    // Movable (a function may build and return a disk), not copyable.
     // A fresh folder with the family's identifying files (none for kFamilyNone, or when
     // `identifyingFiles` is false) and an empty song list.
     explicit DiskFixture(DiskFamily family = kFamilyKrv, bool identifyingFiles = true);
