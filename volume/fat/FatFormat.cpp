@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "volume/fat/FatFileSystem.h"
+
 namespace korvo::fat {
 
 namespace {
@@ -139,6 +141,16 @@ bool formatVolume(IBlockTarget& target, const FormatOptions& options) {
     if (!writeZeros(target, 0, metaSectors * kSectorBytes)) return false;
     if (fat32 && !writeZeros(target, metaSectors * kSectorBytes, std::uint64_t{l.sectorsPerCluster} * kSectorBytes))
         return false;
+
+    // The label is kept in the root folder as well, where checkers look for it.
+    if (!options.label.empty()) {
+        DirectoryEntry labelEntry{};
+        putText(labelEntry.name, options.label, 11);
+        labelEntry.attributes = attribute::kVolumeLabel;
+        stampEntry(labelEntry, false);
+        const std::uint64_t rootAt = (std::uint64_t{l.reservedSectors} + 2ull * l.sectorsPerFat) * kSectorBytes;
+        if (!target.writeAt(rootAt, &labelEntry, sizeof labelEntry)) return false;
+    }
 
     std::uint8_t fatStart[12] = {};
     const FatType type = options.type;

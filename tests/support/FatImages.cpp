@@ -1,0 +1,185 @@
+#include "tests/support/FatImages.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace korvo::test {
+
+namespace {
+
+std::string mtoolsPath(const std::string& path) { return shellQuote("::/" + path); }
+
+// mtools refuses images whose geometry does not divide evenly unless told not to check.
+constexpr const char* kMtoolsEnv = "MTOOLS_SKIP_CHECK=1 ";
+
+}  // namespace
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+CommandResult runCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool fatToolsAvailable() {
+    static const bool available =
+        runCommand("command -v mkfs.fat && command -v fsck.fat && command -v mcopy && "
+                   "command -v mdir && command -v mshowfat && command -v mmd")
+            .status == 0;
+    return available;
+}
+
+std::uint64_t smallVolumeBytes(fat::FatType type, std::uint32_t clusterBytes) {
+    switch (type) {
+        case fat::FatType::fat12: return std::uint64_t{clusterBytes} * 1000 + (64 << 10);
+        case fat::FatType::fat16: return std::uint64_t{clusterBytes} * 4200 + (256 << 10);
+        case fat::FatType::fat32: return std::uint64_t{clusterBytes} * 66000 + (2 << 20);
+    }
+    return 0;
+}
+
+bool mkfsFat(const std::string& image, fat::FatType type, std::uint32_t clusterBytes,
+             std::uint64_t volumeBytes) {
+    const int bits = type == fat::FatType::fat12 ? 12 : type == fat::FatType::fat16 ? 16 : 32;
+    std::ostringstream command;
+    command << "rm -f " << shellQuote(image) << " && truncate -s " << volumeBytes << ' '
+            << shellQuote(image) << " && mkfs.fat -F " << bits << " -s " << clusterBytes / 512
+            << " -S 512 " << shellQuote(image);
+    return runCommand(command.str()).status == 0;
+}
+
+FsckResult fsckFat(const std::string& image) {
+    const CommandResult run = runCommand("fsck.fat -n " + shellQuote(image));
+    return FsckResult{run.status, run.output};
+}
+
+bool mmd(const std::string& image, const std::string& folder) {
+    return runCommand(std::string(kMtoolsEnv) + "mmd -i " + shellQuote(image) + ' ' + mtoolsPath(folder))
+               .status == 0;
+}
+
+bool mcopyIn(const std::string& image, const std::string& hostFile, const std::string& path) {
+    return runCommand(std::string(kMtoolsEnv) + "mcopy -o -i " + shellQuote(image) + ' ' +
+                      shellQuote(hostFile) + ' ' + mtoolsPath(path))
+               .status == 0;
+}
+
+bool mcopyBytesIn(const std::string& image, const std::vector<std::uint8_t>& bytes,
+                  const std::string& path) {
+    const std::string host = image + ".in";
+    const bool ok = writeHostFile(host, bytes) && mcopyIn(image, host, path);
+    std::remove(host.c_str());
+    return ok;
+}
+
+std::optional<std::vector<std::uint8_t>> mcopyOut(const std::string& image, const std::string& path) {
+    const std::string host = image + ".out";
+    std::remove(host.c_str());
+    const bool ok = runCommand(std::string(kMtoolsEnv) + "mcopy -n -i " + shellQuote(image) + ' ' +
+                               mtoolsPath(path) + ' ' + shellQuote(host))
+                        .status == 0;
+    if (!ok) return std::nullopt;
+    auto bytes = readHostFile(host);
+    std::remove(host.c_str());
+    return bytes;
+}
+
+std::optional<std::vector<std::uint32_t>> mshowfat(const std::string& image, const std::string& path) {
+    const CommandResult run =
+        runCommand(std::string(kMtoolsEnv) + "mshowfat -i " + shellQuote(image) + ' ' + mtoolsPath(path));
+    if (run.status != 0) return std::nullopt;
+    const std::size_t open = run.output.rfind('<');
+    const std::size_t close = run.output.rfind('>');
+    if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
+    std::vector<std::uint32_t> clusters;
+    std::istringstream ranges(run.output.substr(open + 1, close - open - 1));
+    std::string range;
+    while (ranges >> range) {
+        const std::size_t dash = range.find('-');
+        const std::uint32_t first = static_cast<std::uint32_t>(std::stoul(range.substr(0, dash)));
+        const std::uint32_t last =
+            dash == std::string::npos ? first : static_cast<std::uint32_t>(std::stoul(range.substr(dash + 1)));
+        for (std::uint32_t c = first; c <= last; ++c) clusters.push_back(c);
+    }
+    return clusters;
+}
+
+std::optional<MdirListing> mdir(const std::string& image, const std::string& folder) {
+    const CommandResult run =
+        runCommand(std::string(kMtoolsEnv) + "mdir -a -i " + shellQuote(image) + ' ' + mtoolsPath(folder));
+    if (run.status != 0) return std::nullopt;
+    MdirListing listing;
+    std::istringstream lines(run.output);
+    std::string line;
+    // Entry lines: 8 name characters, a space, 3 extension characters, then size or <DIR>,
+    // date, time and, when there is one, the long name.
+    while (std::getline(lines, line)) {
+        if (line.size() < 13 || line[8] != ' ' || line[0] == ' ') continue;
+        if (line.rfind("Directory for", 0) == 0 || line.rfind("Volume", 0) == 0) continue;
+        std::string base = line.substr(0, 8);
+        std::string ext = line.substr(9, 3);
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+        if (base == "." || base == "..") continue;
+        listing.shortNames.push_back(ext.empty() ? base : base + "." + ext);
+        // The long name follows the time field ("hh:mm ").
+        std::string longName;
+        const std::size_t colon = line.find(':', 13);
+        if (colon != std::string::npos && colon + 4 < line.size()) {
+            longName = line.substr(colon + 4);
+            while (!longName.empty() && longName.front() == ' ') longName.erase(0, 1);
+        }
+        listing.longNames.push_back(longName);
+    }
+    return listing;
+}
+
+bool imageFromFolder(const std::string& folder, const std::string& image, fat::FatType type,
+                     std::uint32_t clusterBytes, std::uint64_t volumeBytes) {
+    if (!mkfsFat(image, type, clusterBytes, volumeBytes)) return false;
+    return runCommand("cd " + shellQuote(folder) + " && " + kMtoolsEnv + "mcopy -s -i " +
+                      shellQuote(image) + " * ::/")
+               .status == 0;
+}
+
+bool InterruptedDevice::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
+    ++writes_;
+    if (interrupted()) return false;
+    return inner_->writeAt(offset, data, n);
+}
+
+std::unique_ptr<fat::IBlockTarget> openImageDevice(const std::string& image) {
+    int error = 0;
+    return fat::FileBlockDevice::open(image, true, &error);
+}
+
+std::vector<std::uint8_t> readHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeHostFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace korvo::test

@@ -1,0 +1,113 @@
+#pragma once
+// FAT disk images for tests, made and checked with dosfstools and mtools as oracles that are
+// independent of this project's FAT code.
+//
+//   KORVO_SKIP_WITHOUT_FAT_TOOLS();
+//   test::TemporaryFolder folder;
+//   std::string image = folder.path() + "/disk.img";
+//   test::mkfsFat(image, fat::FatType::fat16, 32768, 160ull << 20);   // sparse file + mkfs.fat
+//   test::mmd(image, "SONG0000.KRV");
+//   test::mcopyIn(image, hostFile, "SONG0000.KRV/TAKE0002.KRV");
+//   auto check = test::fsckFat(image);        // fsck.fat -n: check.clean(), check.output
+//   auto names = test::mdirShortNames(image, "SONG0000.KRV");
+//   auto bytes = test::mcopyOut(image, "SONG0000.KRV/TAKE0002.KRV");
+//   auto clusters = test::mshowfat(image, "SONG0000.KRV/TAKE0002.KRV");
+//
+// A recorder disk built as a folder (DiskFixture) becomes an image with imageFromFolder().
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "volume/fat/BlockSource.h"
+#include "volume/fat/FatLayout.h"
+
+namespace korvo::test {
+
+// Whether mkfs.fat, fsck.fat and the mtools commands can be run.
+bool fatToolsAvailable();
+
+#define KORVO_SKIP_WITHOUT_FAT_TOOLS()                                                    \
+    do {                                                                                  \
+        if (!::korvo::test::fatToolsAvailable())                                          \
+            GTEST_SKIP() << "dosfstools (mkfs.fat, fsck.fat) or mtools not installed";   \
+    } while (0)
+
+// Runs a shell command; the exit status and what it printed (stdout and stderr).
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+CommandResult runCommand(const std::string& command);
+// The argument quoted for the shell.
+std::string shellQuote(const std::string& text);
+
+// Creates a sparse file of volumeBytes and formats it with mkfs.fat -F 12|16|32 -s n -S 512.
+bool mkfsFat(const std::string& image, fat::FatType type, std::uint32_t clusterBytes,
+             std::uint64_t volumeBytes);
+// A volume size that mkfs.fat accepts for the type and cluster size (a few clusters above the
+// smallest allowed count, so images stay small).
+std::uint64_t smallVolumeBytes(fat::FatType type, std::uint32_t clusterBytes);
+
+// fsck.fat -n: never changes the image.
+struct FsckResult {
+    int status = -1;
+    std::string output;
+    bool clean() const { return status == 0; }
+};
+FsckResult fsckFat(const std::string& image);
+
+// mtools on the image; paths are relative to the volume root, with '/' separators.
+bool mmd(const std::string& image, const std::string& folder);
+bool mcopyIn(const std::string& image, const std::string& hostFile, const std::string& path);
+bool mcopyBytesIn(const std::string& image, const std::vector<std::uint8_t>& bytes,
+                  const std::string& path);
+std::optional<std::vector<std::uint8_t>> mcopyOut(const std::string& image, const std::string& path);
+// The clusters mshowfat lists for a file, in chain order.
+std::optional<std::vector<std::uint32_t>> mshowfat(const std::string& image, const std::string& path);
+// The 8.3 names mdir shows in a folder ("TAKE0002.KRV"; "." and ".." left out), and their long
+// names where mdir shows one (same order, empty when none).
+struct MdirListing {
+    std::vector<std::string> shortNames;
+    std::vector<std::string> longNames;
+};
+std::optional<MdirListing> mdir(const std::string& image, const std::string& folder);
+
+// Formats an image of the type and cluster size and copies a host folder's contents into its
+// root with mcopy -s.
+bool imageFromFolder(const std::string& folder, const std::string& image, fat::FatType type,
+                     std::uint32_t clusterBytes, std::uint64_t volumeBytes);
+
+// A device over an image file whose writes, from the failAt-th on (1-based), fail as if the
+// power went: the image keeps exactly the writes before it. failAt 0 never fails.
+class InterruptedDevice final : public fat::IBlockTarget {
+public:
+    InterruptedDevice(std::unique_ptr<fat::IBlockTarget> inner, std::uint64_t failAt)
+        : inner_(std::move(inner)), failAt_(failAt) {}
+    bool readAt(std::uint64_t offset, void* out, std::size_t n) override {
+        return inner_->readAt(offset, out, n);
+    }
+    std::uint64_t size() const override { return inner_->size(); }
+    bool writeAt(std::uint64_t offset, const void* data, std::size_t n) override;
+    bool flush() override { return !interrupted() && inner_->flush(); }
+    bool writable() const override { return inner_->writable(); }
+    std::uint64_t writes() const { return writes_; }
+    bool interrupted() const { return failAt_ != 0 && writes_ >= failAt_; }
+
+private:
+    std::unique_ptr<fat::IBlockTarget> inner_;
+    std::uint64_t failAt_;
+    std::uint64_t writes_ = 0;  // attempted
+};
+
+// The image file opened read-write as a device.
+std::unique_ptr<fat::IBlockTarget> openImageDevice(const std::string& image);
+
+std::vector<std::uint8_t> readHostFile(const std::string& path);
+bool writeHostFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace korvo::test
