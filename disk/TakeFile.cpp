@@ -1,5 +1,7 @@
 #include "disk/TakeFile.h"
 
+#include <algorithm>
+
 #include "disk/DiskLayout.h"
 #include "disk/Song.h"
 
@@ -103,14 +105,17 @@ bool CTakeFile::writeBlock(const std::uint8_t* block) {
     if (!stream_ || !writing_) {
         return false;
     }
-    // A block that does not fit before the slack opens the next cluster; its first bytes also
-    // fill the slack of the cluster it leaves, as the recorder writes it.
+    // A block that does not fit before the slack opens the next cluster. The recorder fills
+    // the slack of the cluster it leaves with that block, repeated where the slack is longer
+    // than a block (16 bytes of slack after 10- and 12-byte blocks in 64 KiB clusters).
     if (position_ + geometry_.blockBytes > clusterEnd_ - geometry_.slackBytes) {
-        if (position_ < clusterEnd_) {
-            std::uint64_t slack = clusterEnd_ - position_;
-            if (!stream_->write(block, static_cast<std::size_t>(slack))) {
+        while (position_ < clusterEnd_) {
+            const std::size_t part = static_cast<std::size_t>(
+                std::min<std::uint64_t>(geometry_.blockBytes, clusterEnd_ - position_));
+            if (!stream_->write(block, part)) {
                 return false;
             }
+            position_ += part;
         }
         position_ = clusterEnd_;
         clusterEnd_ += geometry_.clusterBytes;

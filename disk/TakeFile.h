@@ -1,8 +1,8 @@
 #pragma once
 // Take files: one mono stream of compressed blocks laid out cluster by cluster, so that no block
 // crosses a cluster boundary of the recorder's FAT volume. Block b of a take starts at byte
-// U (b div N) + 2w (b mod N); the P slack bytes at the end of a full cluster hold the first P
-// bytes of the block that opens the next cluster.
+// U (b div N) + 2w (b mod N); the P slack bytes at the end of a full cluster hold the block
+// that opens the next cluster, repeated where P is longer than a block.
 //
 // A completed take is named after its first cluster (TAKE01A3.KRV); while an import writes it,
 // it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed.

@@ -216,7 +216,9 @@ Bytes takeFileBytes(DiskFamily family, int width, const std::vector<Bytes>& bloc
     Bytes out;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         if (b > 0 && b % perCluster == 0) {
-            out.insert(out.end(), blocks[b].begin(), blocks[b].begin() + slack);
+            for (std::size_t i = 0; i < slack; ++i) {
+                out.push_back(blocks[b][i % blockBytes]);
+            }
         }
         out.insert(out.end(), blocks[b].begin(), blocks[b].end());
     }

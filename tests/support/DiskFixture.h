@@ -99,8 +99,9 @@ std::uint8_t songFileFiller(std::size_t offset);
 Bytes patternBlock(int width, std::uint32_t block);
 std::vector<Bytes> patternBlocks(int width, std::uint32_t count);
 // The bytes of a take file holding the blocks, laid out as the recorder does: clusters of U
-// bytes, N blocks each, the P slack bytes of a full cluster holding the first P bytes of the
-// block that opens the next one; no slack after the last block.
+// bytes, N blocks each, the P slack bytes of a full cluster holding the block that opens the
+// next one, repeated as far as needed (P is 16 after 10- and 12-byte blocks in 64 KiB
+// clusters); no slack after the last block.
 Bytes takeFileBytes(DiskFamily family, int width, const std::vector<Bytes>& blocks);
 
 // --- A recorder disk as a folder ----------------------------------------------------------
