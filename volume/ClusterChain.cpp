@@ -77,6 +77,11 @@ bool clusterChain(CVolume& volume, std::string_view path, std::vector<std::uint1
     chain.clear();
     if (end) *end = fat::ChainEnd::readError;
     if (!volume.open()) return false;
+    // The device is closed on every way out.
+    struct Closer {
+        CVolume& volume;
+        ~Closer() { volume.close(); }
+    } closer{volume};
 
     const auto kept = volume.lockState();
     if (!kept) return false;
@@ -110,7 +115,6 @@ bool clusterChain(CVolume& volume, std::string_view path, std::vector<std::uint1
         chain.clear();
         return false;
     }
-    volume.close();
     return first.has_value();
 }
 
