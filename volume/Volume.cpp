@@ -83,7 +83,7 @@ bool CVolume::identifyFromVolumeFile() {
     const auto bytesPerSector = volumeFile_->bytesPerSector();
     if (!bytesPerSector) return fail("cannot read the boot sector");
     if (*bytesPerSector < fat::boot::kSize || *bytesPerSector > request_memory::kSectorSize)
-        return fail("bytes per sector is " + std::to_string(*bytesPerSector));
+        return fail("not a FAT volume: " + std::to_string(*bytesPerSector) + " bytes per sector");
     std::vector<std::uint8_t> sector(*bytesPerSector);
     if (!volumeFile_->readAt(0, sector.data(), sector.size()))
         return fail("cannot read the boot sector");
