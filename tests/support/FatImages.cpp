@@ -163,7 +163,21 @@ bool imageFromFolder(const std::string& folder, const std::string& image, fat::F
 bool InterruptedDevice::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
     ++writes_;
     if (interrupted()) return false;
+    if (undo_ != nullptr) {
+        std::vector<std::uint8_t> old(n);
+        if (!inner_->readAt(offset, old.data(), n)) return false;
+        undo_->replaced.emplace_back(offset, std::move(old));
+    }
     return inner_->writeAt(offset, data, n);
+}
+
+bool undoWrites(const std::string& image, UndoLog& undo) {
+    auto device = openImageDevice(image);
+    bool ok = device != nullptr;
+    for (auto it = undo.replaced.rbegin(); ok && it != undo.replaced.rend(); ++it)
+        ok = device->writeAt(it->first, it->second.data(), it->second.size());
+    undo.replaced.clear();
+    return ok;
 }
 
 std::unique_ptr<fat::IBlockTarget> openImageDevice(const std::string& image) {

@@ -84,10 +84,16 @@ bool imageFromFolder(const std::string& folder, const std::string& image, fat::F
 
 // A device over an image file whose writes, from the failAt-th on (1-based), fail as if the
 // power went: the image keeps exactly the writes before it. failAt 0 never fails.
+// With an undo log, the bytes each write replaced are kept so that the image can be put back
+// (undoWrites) without copying it whole.
+struct UndoLog {
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> replaced;
+};
 class InterruptedDevice final : public fat::IBlockTarget {
 public:
-    InterruptedDevice(std::unique_ptr<fat::IBlockTarget> inner, std::uint64_t failAt)
-        : inner_(std::move(inner)), failAt_(failAt) {}
+    InterruptedDevice(std::unique_ptr<fat::IBlockTarget> inner, std::uint64_t failAt,
+                      UndoLog* undo = nullptr)
+        : inner_(std::move(inner)), failAt_(failAt), undo_(undo) {}
     bool readAt(std::uint64_t offset, void* out, std::size_t n) override {
         return inner_->readAt(offset, out, n);
     }
@@ -101,8 +107,12 @@ public:
 private:
     std::unique_ptr<fat::IBlockTarget> inner_;
     std::uint64_t failAt_;
+    UndoLog* undo_;
     std::uint64_t writes_ = 0;  // attempted
 };
+
+// Puts back what the logged writes replaced, newest first, and empties the log.
+bool undoWrites(const std::string& image, UndoLog& undo);
 
 // The image file opened read-write as a device.
 std::unique_ptr<fat::IBlockTarget> openImageDevice(const std::string& image);

@@ -300,6 +300,15 @@ bool FatFileSystem::placeSlots(DirectoryImage& image, std::uint32_t at,
     const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
     const std::uint32_t end = image.listing.endSlot;
     const std::uint32_t after = at + count;
+    if (at > end) {
+        // Readers stop at the first end marker: the free slots before the group are marked as
+        // deleted instead (written first; harmless on their own).
+        for (std::uint32_t i = end; i < at; ++i) {
+            std::memset(image.slot(i), 0, kDirectoryEntryBytes);
+            image.slot(i)[0] = kEntryDeleted;
+        }
+        if (!writeSlots(image, end, at - end)) return false;
+    }
     if (after > end) {
         // Slots past the end marker may hold old bytes; those sharing a sector with the group
         // are cleared, and the slot right after the group must read as the end marker.
