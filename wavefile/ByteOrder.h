@@ -6,8 +6,10 @@
 //   std::uint32_t size = loadU32(bytes + 4, ByteOrder::kLittle);
 //   storeU16(out, 16, ByteOrder::kBig);
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace KorvoLib {
 
@@ -56,28 +58,35 @@ inline void orderBytes(std::uint8_t* out, const std::uint8_t* in, std::size_t co
     }
 }
 
-// A run of signed 16-bit samples from and to file bytes. Written as plain loops over
-// independent elements so that the compiler turns them into vector code.
+// A run of signed 16-bit samples from and to file bytes: a plain copy when the file's order is
+// the host's, otherwise a byte swap written as a loop over independent elements, which the
+// compiler turns into vector code.
+inline constexpr ByteOrder kHostOrder =
+    std::endian::native == std::endian::little ? ByteOrder::kLittle : ByteOrder::kBig;
+
+inline std::uint16_t swapBytes(std::uint16_t value) {
+    return static_cast<std::uint16_t>((value << 8) | (value >> 8));
+}
+
 inline void loadSamples(std::int16_t* out, const std::uint8_t* bytes, std::size_t count,
                         ByteOrder order) {
-    if (order == ByteOrder::kLittle) {
+    std::memcpy(out, bytes, 2 * count);
+    if (order != kHostOrder) {
         for (std::size_t i = 0; i < count; ++i) {
-            out[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-    } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = static_cast<std::int16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+            out[i] = static_cast<std::int16_t>(swapBytes(static_cast<std::uint16_t>(out[i])));
         }
     }
 }
 
 inline void storeSamples(std::uint8_t* bytes, const std::int16_t* samples, std::size_t count,
                          ByteOrder order) {
-    const int first = order == ByteOrder::kLittle ? 0 : 1;
+    if (order == kHostOrder) {
+        std::memcpy(bytes, samples, 2 * count);
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
-        const auto value = static_cast<std::uint16_t>(samples[i]);
-        bytes[2 * i + first] = static_cast<std::uint8_t>(value);
-        bytes[2 * i + 1 - first] = static_cast<std::uint8_t>(value >> 8);
+        const std::uint16_t swapped = swapBytes(static_cast<std::uint16_t>(samples[i]));
+        std::memcpy(bytes + 2 * i, &swapped, 2);
     }
 }
 

@@ -279,7 +279,7 @@ bool CChunkStream::writeLong(const std::uint8_t* bytes, std::size_t count) {
     return writeBytes(raw, count);
 }
 
-bool CChunkStream::readSamples(std::int16_t* out, std::size_t count) {
+bool CChunkStream::readSamplesSlowly(std::int16_t* out, std::size_t count) {
     if (!good()) {
         return false;
     }
@@ -308,7 +308,7 @@ bool CChunkStream::readSamples(std::int16_t* out, std::size_t count) {
     return true;
 }
 
-bool CChunkStream::writeSamples(const std::int16_t* samples, std::size_t count) {
+bool CChunkStream::writeSamplesSlowly(const std::int16_t* samples, std::size_t count) {
     if (!good()) {
         return false;
     }

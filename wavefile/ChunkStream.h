@@ -73,15 +73,37 @@ public:
     bool readLong(std::uint8_t* bytes, std::size_t count);
     bool writeLong(const std::uint8_t* bytes, std::size_t count);
 
-    // `count` signed 16-bit samples in the stream's byte order.
-    bool readSamples(std::int16_t* out, std::size_t count);
-    bool writeSamples(const std::int16_t* samples, std::size_t count);
+    // `count` signed 16-bit samples in the stream's byte order. A run that lies inside the
+    // buffer is converted in place without a further call.
+    bool readSamples(std::int16_t* out, std::size_t count) {
+        const std::int64_t bytes = static_cast<std::int64_t>(2 * count);
+        if (state_ == BufferState::kReading && !failed_ && pos_ >= bufferStart_ &&
+            pos_ + bytes <= bufferStart_ + static_cast<std::int64_t>(bufferFill_)) {
+            loadSamples(out, buffer_.get() + (pos_ - bufferStart_), count, order_);
+            pos_ += bytes;
+            return true;
+        }
+        return readSamplesSlowly(out, count);
+    }
+    bool writeSamples(const std::int16_t* samples, std::size_t count) {
+        if (state_ == BufferState::kWriting && !failed_ &&
+            pos_ == bufferStart_ + static_cast<std::int64_t>(bufferFill_) &&
+            2 * count <= kBufferSize - bufferFill_) {
+            storeSamples(buffer_.get() + bufferFill_, samples, count, order_);
+            bufferFill_ += 2 * count;
+            pos_ += static_cast<std::int64_t>(2 * count);
+            return true;
+        }
+        return writeSamplesSlowly(samples, count);
+    }
 
 private:
     enum class BufferState { kEmpty, kReading, kWriting };
 
     bool fail();
     bool flush();
+    bool readSamplesSlowly(std::int16_t* out, std::size_t count);
+    bool writeSamplesSlowly(const std::int16_t* samples, std::size_t count);
     // Makes [pos_, pos_ + count) available in the buffer for reading, as far as the file
     // holds it; returns the bytes available from pos_ (0 at the end of the file or on error).
     std::size_t fillForRead();

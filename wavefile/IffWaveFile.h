@@ -101,13 +101,16 @@ public:
             if (!stream_.readSamples(scratch_.data(), total)) {
                 return false;
             }
-            for (int c = 0; c < channels; ++c) {
-                if (korvo::BlockBuffer* buffer = buffers[c]) {
-                    const std::int16_t* source = scratch_.data() + c;
-                    for (int i = 0; i < count; ++i) {
-                        buffer->samples[i] = source[i * channels];
-                    }
-                }
+            switch (channels) {
+                case 1:
+                    spread<1>(buffers, 1, count);
+                    break;
+                case 2:
+                    spread<2>(buffers, 2, count);
+                    break;
+                default:
+                    spread<0>(buffers, channels, count);
+                    break;
             }
             return true;
         }
@@ -172,12 +175,16 @@ public:
         }
         const std::size_t total = static_cast<std::size_t>(kFrames) * channels;
         if (total <= scratch_.size()) {
-            for (int c = 0; c < channels; ++c) {
-                std::int16_t* dest = scratch_.data() + c;
-                const korvo::BlockBuffer* buffer = buffers[c];
-                for (int i = 0; i < kFrames; ++i) {
-                    dest[i * channels] = buffer ? buffer->samples[i] : 0;
-                }
+            switch (channels) {
+                case 1:
+                    gather<1>(buffers, 1);
+                    break;
+                case 2:
+                    gather<2>(buffers, 2);
+                    break;
+                default:
+                    gather<0>(buffers, channels);
+                    break;
             }
             return stream_.writeSamples(scratch_.data(), total);
         }
@@ -245,6 +252,41 @@ private:
     static constexpr std::uint64_t kBlockBytes = 2 * korvo::BlockBuffer::kSamples;
     static constexpr int kScratchSamples = 16 * 256;
     static constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
+
+    // De-interleaves `count` frames from the scratch buffer into the channels' buffers. A fixed
+    // channel count (kFixed > 0) gives the compiler constant strides to vectorise.
+    template <int kFixed>
+    void spread(korvo::BlockBuffer* const* buffers, int channels, int count) {
+        const int stride = kFixed > 0 ? kFixed : channels;
+        for (int c = 0; c < stride; ++c) {
+            if (korvo::BlockBuffer* buffer = buffers[c]) {
+                const std::int16_t* source = scratch_.data() + c;
+                for (int i = 0; i < count; ++i) {
+                    buffer->samples[i] = source[i * stride];
+                }
+            }
+        }
+    }
+
+    // Interleaves one block of every channel into the scratch buffer; a missing buffer gives
+    // silence.
+    template <int kFixed>
+    void gather(korvo::BlockBuffer* const* buffers, int channels) {
+        constexpr int kFrames = korvo::BlockBuffer::kSamples;
+        const int stride = kFixed > 0 ? kFixed : channels;
+        for (int c = 0; c < stride; ++c) {
+            std::int16_t* dest = scratch_.data() + c;
+            if (const korvo::BlockBuffer* buffer = buffers[c]) {
+                for (int i = 0; i < kFrames; ++i) {
+                    dest[i * stride] = buffer->samples[i];
+                }
+            } else {
+                for (int i = 0; i < kFrames; ++i) {
+                    dest[i * stride] = 0;
+                }
+            }
+        }
+    }
 
     // Header of the first sample-data chunk of the file.
     bool findSampleData(CChunk::CHeader& data) {
