@@ -23,7 +23,7 @@ void CTrackConverter::setDiskOptions(const DiskOptions& options) {
 bool CTrackConverter::openDisk() {
     // Opened anew for every check, so that a disk swapped or rewritten since the last command
     // (or an image changed by another program) is seen as it is now.
-    disk_ = openDiskFiles(rootPath_, options_);
+    disk_ = opener_ ? opener_(rootPath_, options_) : openDiskFiles(rootPath_, options_);
     return disk_ != nullptr;
 }
 

@@ -17,6 +17,7 @@
 //   if (!converter.runExport()) show(converter.status());
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,11 @@ public:
     const std::string& rootPath() const { return rootPath_; }
     // Raw device for cluster chains of a folder disk; partition of a whole-disk image.
     void setDiskOptions(const DiskOptions& options);
+    // How a root path becomes disk files (openDiskFiles unless replaced, as tests do to put a
+    // disk with chosen failures under the converter).
+    using DiskOpener =
+        std::function<std::unique_ptr<IDiskFiles>(const std::string&, const DiskOptions&)>;
+    void setDiskOpener(DiskOpener opener) { opener_ = std::move(opener); }
     const DiskOptions& diskOptions() const { return options_; }
     // The disk check: 0 writable, 1 not a recorder disk, 2 access denied, 3 read only.
     int checkDisk();
@@ -106,6 +112,7 @@ private:
 
     std::string rootPath_;
     DiskOptions options_;
+    DiskOpener opener_;
     std::unique_ptr<IDiskFiles> disk_;
     DiskFamily family_ = kFamilyNone;
     std::optional<SongList> songList_;

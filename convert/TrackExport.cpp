@@ -96,8 +96,7 @@ std::uint64_t CTrackConverter::neededHostBytes(int fileType) const {
     if (!file) {
         return 0;
     }
-    return file->neededSize(static_cast<std::uint16_t>(selected_.size()), range_.start,
-                            range_.end);
+    return file->neededSize(static_cast<std::uint16_t>(selected_.size()), range_.start, range_.end);
 }
 
 void CTrackConverter::setOutputWave(const std::string& path, int fileType) {

@@ -282,8 +282,8 @@ bool CTrackConverter::runImport() {
             status_ = kStatusEventFull;
             return false;
         }
-        song_->setName(selected_[k], importedTrackName(wave_.path, static_cast<int>(k),
-                                                       wave_.channels));
+        song_->setName(selected_[k],
+                       importedTrackName(wave_.path, static_cast<int>(k), wave_.channels));
     }
     song_->updateUsedFlags();
     if (!song_->write(*disk_, kSongFilePart | kEventListPart)) {

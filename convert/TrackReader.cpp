@@ -8,8 +8,8 @@ void invertPolarity(BlockBuffer& buffer) {
     }
 }
 
-CTrackReader::CTrackReader(IDiskFiles& disk, const CSong& song, int virtualTrack,
-                           BlockRange range, bool invertPolarity)
+CTrackReader::CTrackReader(IDiskFiles& disk, const CSong& song, int virtualTrack, BlockRange range,
+                           bool invertPolarity)
     : disk_(disk),
       song_(song),
       geometry_(TakeGeometry::of(song.family(), song.blockWidth())),

@@ -1,0 +1,167 @@
+#include "cli/DemoDisk.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "cli/DemoMusic.h"
+#include "codec/BlockBuffer.h"
+#include "convert/TrackConverter.h"
+#include "disk/DiskLayout.h"
+#include "disk/EventTable.h"
+#include "disk/SongFileLayout.h"
+#include "volume/fat/FatFormat.h"
+#include "volume/fat/ImageDiskFiles.h"
+#include "wavefile/WaveFile.h"
+
+namespace korvo::cli {
+
+namespace {
+
+// A FAT16 volume with the 64 KiB clusters of the QMT family; the image file is sparse.
+constexpr std::uint64_t kVolumeBytes = 320ull << 20;
+constexpr std::uint32_t kClusterBytes = 65536;
+
+bool writeDiskFile(IDiskFiles& disk, const std::string& path,
+                   const std::vector<std::uint8_t>& bytes) {
+    auto stream = disk.open(path, OpenMode::write);
+    return stream && stream->write(bytes.data(), bytes.size()) && stream->close();
+}
+
+std::vector<std::uint8_t> songListEntryBytes(SongNumber number, const char* name) {
+    std::vector<std::uint8_t> entry(kSongListEntryBytes, 0);
+    entry[4] = static_cast<std::uint8_t>(number >> 8);
+    entry[5] = static_cast<std::uint8_t>(number);
+    std::memcpy(entry.data() + 6, name, std::min<std::size_t>(std::strlen(name), 12));
+    entry[18] = 1;  // 44100 Hz, not protected
+    entry[19] = 1;  // MT2: 12-byte blocks
+    return entry;
+}
+
+// A wave file of the demo music, made with our own wave writer.
+bool writeWave(const std::string& path, const std::vector<std::int16_t>& interleaved,
+               std::uint16_t channels, std::uint32_t sampleRate) {
+    auto file = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
+    if (!file || !file->open(path, KorvoLib::Korvo::IWaveFile::kCreate) ||
+        !file->setDataPosition(0)) {
+        return false;
+    }
+    std::vector<BlockBuffer> buffers(channels, BlockBuffer(6));
+    std::vector<BlockBuffer*> pointers;
+    for (auto& buffer : buffers) {
+        pointers.push_back(&buffer);
+    }
+    const std::size_t frames = interleaved.size() / channels;
+    const std::size_t blocks = frames / BlockBuffer::kSamples;
+    for (std::size_t block = 0; block < blocks; ++block) {
+        for (std::uint16_t c = 0; c < channels; ++c) {
+            for (int k = 0; k < BlockBuffer::kSamples; ++k) {
+                buffers[c].samples[k] = interleaved[(block * 16 + k) * channels + c];
+            }
+        }
+        if (!file->writeBlock(pointers.data(), channels)) {
+            return false;
+        }
+    }
+    if (!file->close() || !file->open(path, KorvoLib::Korvo::IWaveFile::kUpdate)) {
+        return false;
+    }
+    const KorvoLib::Korvo::WaveFormat format{channels, sampleRate,
+                                             static_cast<std::uint32_t>(blocks * 16)};
+    return file->writeHeader(format) && file->close();
+}
+
+// Imports a wave into the virtual tracks through the same engine run as the import command.
+bool importInto(const std::string& image, SongNumber song, std::vector<std::uint8_t> tracks,
+                const std::string& wave, std::string& message) {
+    CTrackConverter converter;
+    converter.setPolarity(true);
+    converter.setRootPath(image);
+    converter.setSelectedTracks(std::move(tracks));
+    if (!converter.refreshSongList() || !converter.refreshSong(song) ||
+        !converter.openInputWave(wave)) {
+        message =
+            "cannot import the demo music (status " + std::to_string(converter.status()) + ")";
+        return false;
+    }
+    converter.computeImportRange();
+    if (!converter.runImport()) {
+        message =
+            "cannot import the demo music (status " + std::to_string(converter.status()) + ")";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool makeDemoDisk(const std::string& imagePath, std::string& message) {
+    fat::FormatOptions options;
+    options.type = fat::FatType::fat16;
+    options.clusterBytes = kClusterBytes;
+    options.label = "KORVO DEMO";
+    if (!fat::formatImageFile(imagePath, kVolumeBytes, options)) {
+        message = "cannot write the image " + imagePath;
+        return false;
+    }
+    auto disk = openImageDiskFiles(imagePath, 0);
+
+    // A QMT-family disk: it keeps the virtual-track names in its song files.
+    std::vector<std::uint8_t> songList{0, 2};
+    for (const auto& entry : {songListEntryBytes(0, "DEMO SONG"), songListEntryBytes(1, "EMPTY")}) {
+        songList.insert(songList.end(), entry.begin(), entry.end());
+    }
+    const std::vector<std::uint8_t> songFile(kSongFileBytes, 0);
+    const std::vector<std::uint8_t> eventList((1 + kVirtualTracks) * 2, 0);
+    bool laidOut = writeDiskFile(*disk, "DISKINFO.QMT", std::vector<std::uint8_t>(512, 0)) &&
+                   writeDiskFile(*disk, songListFileName(kFamilyQmt), songList);
+    for (SongNumber song = 0; laidOut && song < 2; ++song) {
+        const std::string folder = songFolderName(kFamilyQmt, song);
+        laidOut =
+            disk->makeFolder(folder) &&
+            writeDiskFile(*disk, songFilePath(kFamilyQmt, song, kQmtSongFileName), songFile) &&
+            writeDiskFile(*disk, songFilePath(kFamilyQmt, song, kEventListFileName), eventList);
+    }
+    disk.reset();
+    if (!laidOut) {
+        message = "cannot lay out the recorder files on " + imagePath;
+        return false;
+    }
+
+    // The music goes in through wave files in a private temporary folder.
+    char folderTemplate[] = "/tmp/korvowav-demo-XXXXXX";
+    if (mkdtemp(folderTemplate) == nullptr) {
+        message = "cannot make a temporary folder for the demo music";
+        return false;
+    }
+    const std::filesystem::path folder(folderTemplate);
+    const DemoMusic music = synthesiseDemoMusic(44100);
+    bool made = writeWave((folder / "drums.wav").string(), music.drums, 1, music.sampleRate) &&
+                writeWave((folder / "bass.wav").string(), music.bass, 1, music.sampleRate) &&
+                writeWave((folder / "chords.wav").string(), music.chords, 2, music.sampleRate);
+    if (!made) {
+        message = "cannot write the demo music";
+    } else {
+        made = importInto(imagePath, 0, {virtualTrackIndex(1, 1)}, (folder / "drums.wav").string(),
+                          message) &&
+               importInto(imagePath, 0, {virtualTrackIndex(2, 1)}, (folder / "bass.wav").string(),
+                          message) &&
+               importInto(imagePath, 0, {virtualTrackIndex(3, 1), virtualTrackIndex(4, 1)},
+                          (folder / "chords.wav").string(), message);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (!made) {
+        return false;
+    }
+    message = "Wrote the demo disk " + imagePath +
+              ": song 1 \"DEMO SONG\" holds drums on 1.1, bass on 2.1 and chords on 3.1 and 4.1 "
+              "(44100 Hz, MT2); song 2 \"EMPTY\" is free for imports.";
+    return true;
+}
+
+}  // namespace korvo::cli
