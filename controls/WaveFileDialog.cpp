@@ -1,0 +1,179 @@
+#include "controls/WaveFileDialog.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/Preferences.h"
+#include "controls/GroupedDecimal.h"
+
+namespace korvo {
+
+namespace {
+
+const CFileDlg::Settings kRemembered = {{kFileDialogSection, kDirectoryKey},
+                                        {kFileDialogSection, kFileKey},
+                                        {kFileDialogSection, kFilterKey}};
+
+QString shownBytes(std::uint64_t bytes) { return QString::fromStdString(groupedDecimal(bytes)); }
+
+QString shownBytes(const std::optional<std::uint64_t>& bytes) {
+    return bytes ? shownBytes(*bytes) : QString();
+}
+
+QString rowLabel(const WaveFileTypeRow& row) {
+    return QString(row.name) + "(*" + row.extension + ")";
+}
+
+// Rows as "name(*ext)" followed by the pattern that is really matched; the dialogs hide the
+// pattern, so the rows read as they always have.
+QStringList openFilters() {
+    return {rowLabel(kWaveFileTypeRows[0]) + " (*.wav *.WAV)",
+            rowLabel(kWaveFileTypeRows[1]) + " (*.aif *.aiff *.AIF *.AIFF)",
+            rowLabel(kWaveFileTypeRows[2]) + " (*)"};
+}
+
+// The save dialog shows every file whatever the type.
+QStringList saveFilters() {
+    return {rowLabel(kWaveFileTypeRows[0]) + " (*)", rowLabel(kWaveFileTypeRows[1]) + " (*)"};
+}
+
+// The file name with the row's extension in place of its own (appended when it has none).
+QString withExtension(const QString& name, const QString& extension) {
+    if (name.isEmpty()) {
+        return name;
+    }
+    const qsizetype slash = name.lastIndexOf('/');
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot > slash + 1) {
+        return name.left(dot) + extension;
+    }
+    return name + extension;
+}
+
+}  // namespace
+
+CWaveFileDialog::CWaveFileDialog(IConversionEngine* engine, QWidget* parent, AcceptMode mode,
+                                 const QStringList& filters)
+    : CFileDlg(parent, mode, filters, kRemembered), engine_(engine) {}
+
+QLabel* CWaveFileDialog::addField(QWidget* pane, int row, const char* label, Field field) {
+    auto* grid = static_cast<QGridLayout*>(pane->layout());
+    auto* caption = new QLabel(label, pane);
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    auto* value = new QLabel(pane);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    value->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    value->setMinimumWidth(160);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(value, row, 1);
+    fields_[static_cast<std::size_t>(field)] = value;
+    return value;
+}
+
+void CWaveFileDialog::setField(Field field, const QString& text) {
+    if (QLabel* value = fields_[static_cast<std::size_t>(field)]; value != nullptr) {
+        value->setText(text);
+    }
+}
+
+QString CWaveFileDialog::fieldText(Field field) const {
+    const QLabel* value = fields_[static_cast<std::size_t>(field)];
+    return value != nullptr ? value->text() : QString();
+}
+
+CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionEngine* engine, QWidget* parent)
+    : CWaveFileDialog(engine, parent, QFileDialog::AcceptOpen, openFilters()) {
+    setFileMode(QFileDialog::ExistingFile);
+    auto* pane = new QWidget(this);
+    pane->setObjectName("openPane");
+    auto* grid = new QGridLayout(pane);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setColumnStretch(1, 1);
+    addField(pane, 0, "Sampling Frequency (Hz):", kSamplingFrequency);
+    addField(pane, 1, "Channel Count:", kChannelCount);
+    addField(pane, 2, "Convert Size (Bytes):", kConvertSize);
+    addField(pane, 3, "Drive Free Space (Bytes):", kDriveFreeSpace);
+    addPane(pane);
+
+    if (engine_ != nullptr) {
+        setField(kDriveFreeSpace, shownBytes(engine_->recorderFreeBytes()));
+    }
+    connect(this, &QFileDialog::currentChanged, this, &CWaveFileOpenDialog::selectionChanged);
+}
+
+void CWaveFileOpenDialog::selectionChanged(const QString& path) {
+    if (engine_ == nullptr || path.isEmpty() || !QFileInfo(path).isFile() ||
+        !engine_->openInputWave(path.toStdString())) {
+        setField(kSamplingFrequency, {});
+        setField(kChannelCount, {});
+        setField(kConvertSize, {});
+        return;
+    }
+    const KorvoLib::Korvo::WaveFormat wave = engine_->inputWave();
+    setField(kSamplingFrequency, QString::number(wave.sampleRate));
+    setField(kChannelCount, QString::number(wave.channels));
+    engine_->computeImportRange();
+    std::uint64_t size = engine_->neededDiskBytes();
+    // The room for the virtual tracks the file goes to, not for the file's own channels.
+    const auto channels = static_cast<std::uint64_t>(wave.channels);
+    const auto tracks = static_cast<std::uint64_t>(trackCount_ > 0 ? trackCount_ : 0);
+    if (channels != tracks) {
+        if (channels != 0) {
+            size /= channels;
+        }
+        size *= tracks;
+    }
+    setField(kConvertSize, shownBytes(size));
+}
+
+CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionEngine* engine, QWidget* parent)
+    : CWaveFileDialog(engine, parent, QFileDialog::AcceptSave, saveFilters()) {
+    setFileMode(QFileDialog::AnyFile);
+    if (rememberedFilter() < 1 || rememberedFilter() > 2) {
+        selectFilterIndex(1);
+    }
+    auto* pane = new QWidget(this);
+    pane->setObjectName("savePane");
+    auto* grid = new QGridLayout(pane);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setColumnStretch(1, 1);
+    addField(pane, 0, "Convert Size (Bytes):", kConvertSize);
+    addField(pane, 1, "Drive Free Space (Bytes):", kDriveFreeSpace);
+    addPane(pane);
+
+    const WaveFileTypeRow& row = kWaveFileTypeRows[static_cast<std::size_t>(fileType())];
+    setDefaultSuffix(QString(row.extension).mid(1));
+    if (engine_ != nullptr) {
+        setField(kConvertSize, shownBytes(engine_->neededHostBytes(fileType())));
+    }
+    folderChanged(directory().absolutePath());
+    connect(this, &QFileDialog::directoryEntered, this, &CWaveFileSaveDialog::folderChanged);
+    connect(this, &QFileDialog::filterSelected, this, [this] { typeChanged(); });
+}
+
+void CWaveFileSaveDialog::folderChanged(const QString& folder) {
+    if (engine_ == nullptr) {
+        return;
+    }
+    setField(kDriveFreeSpace, shownBytes(engine_->folderFreeBytes(folder.toStdString())));
+}
+
+void CWaveFileSaveDialog::typeChanged() {
+    const int type = fileType();
+    if (type < 0 || type > 1) {
+        return;
+    }
+    const QString extension = kWaveFileTypeRows[static_cast<std::size_t>(type)].extension;
+    setDefaultSuffix(extension.mid(1));
+    if (QLineEdit* box = fileNameBox(); box != nullptr) {
+        box->setText(withExtension(box->text(), extension));
+    }
+    if (engine_ != nullptr) {
+        setField(kConvertSize, shownBytes(engine_->neededHostBytes(type)));
+    }
+}
+
+}  // namespace korvo

@@ -1,0 +1,211 @@
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/Preferences.h"
+#include "controls/GroupedDecimal.h"
+#include "controls/WaveFileDialog.h"
+
+namespace korvo {
+namespace {
+
+// Answers from a table of "wave files" by path.
+struct FakeEngine : IConversionEngine {
+    std::optional<std::uint64_t> recorderFreeBytes() override { return recorderFree; }
+    std::optional<std::uint64_t> folderFreeBytes(const std::string& folder) override {
+        askedFolders.push_back(folder);
+        return folderFree;
+    }
+    bool openInputWave(const std::string& path) override {
+        const auto it = waves.find(path);
+        if (it == waves.end()) {
+            return false;
+        }
+        current = it->second;
+        return true;
+    }
+    KorvoLib::Korvo::WaveFormat inputWave() const override { return current; }
+    void computeImportRange() override { rangeComputed = true; }
+    // 1000 bytes of recorder room per channel of the input file.
+    std::uint64_t neededDiskBytes() const override { return 1000u * current.channels; }
+    std::uint64_t neededHostBytes(int fileType) const override {
+        return fileType == KorvoLib::Korvo::kWaveTypeRiff ? 44 + 64000 : 54 + 64000;
+    }
+
+    std::optional<std::uint64_t> recorderFree = 123456789;
+    std::optional<std::uint64_t> folderFree = 0;
+    std::map<std::string, KorvoLib::Korvo::WaveFormat> waves;
+    KorvoLib::Korvo::WaveFormat current;
+    bool rangeComputed = false;
+    std::vector<std::string> askedFolders;
+};
+
+class WaveFileDialogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        setPreferenceFile(folder.filePath("korvowav.ini"));
+        stereo = touch("stereo.wav");
+        mono = touch("mono.wav");
+        broken = touch("broken.wav");
+        engine.waves[stereo.toStdString()] = {2, 44100, 88200};
+        engine.waves[mono.toStdString()] = {1, 48000, 48000};
+    }
+    QString touch(const QString& name) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return file.fileName();
+    }
+    static void closeSoon(QDialog& dialog, bool accept) {
+        QTimer::singleShot(0, &dialog, [&dialog, accept] {
+            accept ? dialog.accept() : dialog.reject();
+        });
+    }
+
+    QTemporaryDir folder;
+    FakeEngine engine;
+    QString stereo, mono, broken;
+};
+
+TEST(GroupedDecimalTest, GroupsOfThreeFromTheRight) {
+    EXPECT_EQ(groupedDecimal(0), "0");
+    EXPECT_EQ(groupedDecimal(999), "999");
+    EXPECT_EQ(groupedDecimal(1000), "1,000");
+    EXPECT_EQ(groupedDecimal(1000001), "1,000,001");
+    EXPECT_EQ(groupedDecimal(1234567), "1,234,567");
+    EXPECT_EQ(groupedDecimal(18446744073709551615ull), "18,446,744,073,709,551,615");
+}
+
+TEST_F(WaveFileDialogTest, OpenPaneShowsTheWaveAndTheRoomForTheSelectedTracks) {
+    CWaveFileOpenDialog dialog(&engine);
+    EXPECT_EQ(dialog.nameFilters().size(), 3);
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "123,456,789");
+
+    // A stereo file into one virtual track needs half of its two-channel room.
+    dialog.setTrackCount(1);
+    emit dialog.currentChanged(stereo);
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kSamplingFrequency), "44100");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kChannelCount), "2");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "1,000");
+    EXPECT_TRUE(engine.rangeComputed);
+
+    // A mono file into two virtual tracks needs twice its room.
+    dialog.setTrackCount(2);
+    emit dialog.currentChanged(mono);
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kSamplingFrequency), "48000");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "2,000");
+
+    // An unreadable file, or a folder, only empties the three fields.
+    emit dialog.currentChanged(broken);
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kSamplingFrequency), "");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kChannelCount), "");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "123,456,789");
+    emit dialog.currentChanged(folder.path());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kChannelCount), "");
+}
+
+TEST_F(WaveFileDialogTest, UnreadableFreeSpaceLeavesTheFieldEmptyAndZeroShowsZero) {
+    engine.recorderFree.reset();
+    CWaveFileOpenDialog open(&engine);
+    EXPECT_EQ(open.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
+
+    CWaveFileSaveDialog save(&engine);
+    EXPECT_EQ(save.fieldText(CWaveFileDialog::kDriveFreeSpace), "0");
+    EXPECT_EQ(save.fieldText(CWaveFileDialog::kSamplingFrequency), "");  // not on this pane
+}
+
+TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
+    CWaveFileSaveDialog dialog(&engine);
+    EXPECT_EQ(dialog.nameFilters().size(), 2);
+    EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeRiff);
+    EXPECT_EQ(dialog.defaultSuffix(), "wav");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,044");
+    dialog.show();
+    QLineEdit* box = dialog.fileNameBox();
+    ASSERT_NE(box, nullptr);
+    box->setText("take1.wav");
+
+    auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    EXPECT_EQ(types->itemText(0), "Windows RIFF Wave(*.wav)");
+    EXPECT_EQ(types->itemText(1), "Apple AIFF Wave(*.aif)");
+    QTest::keyClick(types, Qt::Key_Down);
+    EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeAiff);
+    EXPECT_EQ(box->text(), "take1.aif");
+    EXPECT_EQ(dialog.defaultSuffix(), "aif");
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,054");
+
+    box->setText("no extension");
+    QTest::keyClick(types, Qt::Key_Up);
+    EXPECT_EQ(box->text(), "no extension.wav");
+    dialog.hide();
+}
+
+TEST_F(WaveFileDialogTest, RememberedFilterOutsideTheSaveRowsStartsWithTheFirst) {
+    writePreference(kFileDialogSection, kFilterKey, "3");
+    CWaveFileSaveDialog save(&engine);
+    EXPECT_EQ(save.filterIndex(), 1);
+    EXPECT_EQ(save.selectedNameFilter(), "Windows RIFF Wave(*.wav)");
+    // The open dialog has a third row and takes it.
+    CWaveFileOpenDialog open(&engine);
+    EXPECT_EQ(open.filterIndex(), 3);
+
+    writePreference(kFileDialogSection, kFilterKey, "2");
+    CWaveFileSaveDialog aiff(&engine);
+    EXPECT_EQ(aiff.fileType(), KorvoLib::Korvo::kWaveTypeAiff);
+    EXPECT_EQ(aiff.defaultSuffix(), "aif");
+}
+
+TEST_F(WaveFileDialogTest, FolderFileAndFilterAreRememberedAlsoOnCancel) {
+    QDir(folder.path()).mkdir("songs");
+    const QString songs = QDir(folder.filePath("songs")).absolutePath();
+    {
+        CWaveFileSaveDialog dialog(&engine);
+        dialog.setDirectory(songs);
+        dialog.selectNameFilter(dialog.nameFilters().at(1));
+        dialog.fileNameBox()->setText("mix.aif");
+        closeSoon(dialog, false);
+        EXPECT_EQ(dialog.run(), QDialog::Rejected);
+    }
+    EXPECT_EQ(readPreference(kFileDialogSection, kDirectoryKey), songs);
+    EXPECT_EQ(readPreference(kFileDialogSection, kFileKey), "mix.aif");
+    EXPECT_EQ(readPreference(kFileDialogSection, kFilterKey), "2");
+
+    // The next dialog starts where the last one ended.
+    CWaveFileOpenDialog next(&engine);
+    EXPECT_EQ(next.directory().absolutePath(), songs);
+    EXPECT_EQ(next.filterIndex(), 2);
+
+    // An accepted open dialog stores the chosen file's name.
+    next.setDirectory(folder.path());
+    next.selectFile(mono);
+    closeSoon(next, true);
+    EXPECT_EQ(next.run(), QDialog::Accepted);
+    EXPECT_EQ(next.chosenPath(), mono);
+    EXPECT_EQ(readPreference(kFileDialogSection, kFileKey), "mono.wav");
+    EXPECT_EQ(readPreference(kFileDialogSection, kDirectoryKey),
+              QDir(folder.path()).absolutePath());
+}
+
+TEST_F(WaveFileDialogTest, SaveFolderChangeShowsThatFoldersFreeSpace) {
+    CWaveFileSaveDialog dialog(&engine);
+    engine.folderFree = 5000;
+    emit dialog.directoryEntered(folder.path());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "5,000");
+    EXPECT_EQ(engine.askedFolders.back(), folder.path().toStdString());
+    engine.folderFree.reset();
+    emit dialog.directoryEntered(folder.path());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
+}
+
+}  // namespace
+}  // namespace korvo
