@@ -69,6 +69,13 @@ std::string shortNameText(const DirectoryEntry& entry) {
         base[0] = static_cast<char>(kEntryDeleted);
     while (!base.empty() && base.back() == ' ') base.pop_back();
     while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+    // Hosts mark an all-lower-case name part with a flag instead of long-name slots.
+    auto lower = [](std::string& part) {
+        for (char& c : part)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    };
+    if (entry.caseFlags & 0x08) lower(base);
+    if (entry.caseFlags & 0x10) lower(ext);
     return ext.empty() ? base : base + "." + ext;
 }
 

@@ -44,7 +44,8 @@ struct ClusterChain {
 // "." and ".." are).
 struct DirectoryItem {
     DirectoryEntry entry{};
-    std::string shortName;     // as stored, "TAKE0002.KRV" ("NAME" when no extension)
+    std::string shortName;     // "TAKE0002.KRV" ("NAME" when no extension; lower case where
+                               // the entry's case flags say so)
     std::string longName;      // from its long-name slots; empty when none or they do not match
     std::uint32_t firstCluster = 0;
     std::uint32_t size = 0;
@@ -68,7 +69,8 @@ struct DirectoryListing {
 // Parses directory bytes (a whole number of 32-byte slots; a trailing partial slot is ignored).
 DirectoryListing parseDirectory(const std::uint8_t* bytes, std::size_t length, bool fat32);
 
-// The 8.3 name of an entry as text: "NAME.EXT", "NAME" without extension; 0x05 shown as 0xE5.
+// The 8.3 name of an entry as text: "NAME.EXT", "NAME" without extension; 0x05 shown as 0xE5;
+// a part whose lower-case flag is set (0x08 name, 0x10 extension) in lower case.
 std::string shortNameText(const DirectoryEntry& entry);
 
 enum class Lookup { found, missing, unreadable };

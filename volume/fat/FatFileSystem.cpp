@@ -535,14 +535,13 @@ bool FatFileSystem::remove(std::string_view path) {
     const EntryLocation where{found.directory, item.slot, slotOffset(*image, item.slot)};
     if (FatFile* openFile = openFileAt(where)) openFile->abandon();
 
+    // A damaged chain may run into clusters of other files: such a file is left alone.
     const ClusterChain clusters = chain(item.firstCluster);
+    if (!clusters.sound()) return fail(FatError::damaged);
     // Entry first, then the FAT: an interruption leaves lost clusters only.
     for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
     if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1)) return false;
-    // A damaged chain may run into clusters of other files: it is left allocated.
-    if (clusters.sound()) {
-        for (std::uint32_t cluster : clusters.clusters) fat_.set(cluster, kFreeCluster);
-    }
+    for (std::uint32_t cluster : clusters.clusters) fat_.set(cluster, kFreeCluster);
     return commitFat();
 }
 
