@@ -127,8 +127,9 @@ std::optional<std::string> fuseImageOf(const MountEntry& mount) {
         if (!process) break;
         const std::string id = process->d_name;
         if (id.empty() || !std::isdigit(static_cast<unsigned char>(id.front()))) continue;
+        const std::string base = "/proc/" + id;
 
-        const auto commandLine = readWhole("/proc/" + id + "/cmdline", 64 * 1024);
+        const auto commandLine = readWhole(base + "/cmdline", 64 * 1024);
         if (!commandLine || commandLine->empty()) continue;
         std::vector<std::string> arguments;
         for (std::size_t at = 0; at < commandLine->size();) {
@@ -141,34 +142,45 @@ std::optional<std::string> fuseImageOf(const MountEntry& mount) {
             std::filesystem::path(arguments.front()).filename().string() != program)
             continue;
 
-        std::error_code error;
-        const auto workingFolder = std::filesystem::read_symlink("/proc/" + id + "/cwd", error);
-        if (error) continue;
-        const auto resolve = [&](const std::string& argument) {
-            return canonicalOr(std::filesystem::path(argument).is_absolute()
-                                   ? std::filesystem::path(argument)
-                                   : workingFolder / argument);
-        };
-
-        bool servesMount = false;
-        std::optional<std::string> candidate;
+        // The paths the program was started with. It may have changed its working folder since,
+        // so a relative path is matched by how an absolute one ends.
+        std::vector<std::filesystem::path> paths;
         for (std::size_t i = 1; i < arguments.size(); ++i) {
-            const std::string& argument = arguments[i];
-            if (argument.empty()) continue;
-            if (argument == "-o") {
+            if (arguments[i] == "-o") {
                 ++i;  // the options that follow are not paths
-                continue;
-            }
-            if (argument.front() == '-') continue;
-            const std::string resolved = resolve(argument);
-            if (resolved.empty()) continue;
-            if (resolved == mountPoint) {
-                servesMount = true;
-            } else if (!candidate && isImageOrDevice(resolved)) {
-                candidate = resolved;
+            } else if (!arguments[i].empty() && arguments[i].front() != '-') {
+                paths.push_back(std::filesystem::path(arguments[i]).lexically_normal());
             }
         }
-        if (servesMount && candidate) image = candidate;
+        const auto names = [](const std::string& absolute, const std::filesystem::path& given) {
+            if (given.is_absolute()) return canonicalOr(given) == absolute;
+            std::string tail = given.string();
+            while (!tail.empty() && tail.back() == '/') tail.pop_back();
+            return !tail.empty() && absolute.size() > tail.size() &&
+                   absolute.compare(absolute.size() - tail.size(), tail.size(), tail) == 0 &&
+                   absolute[absolute.size() - tail.size() - 1] == '/';
+        };
+        bool servesMount = false;
+        for (const auto& path : paths) servesMount = servesMount || names(mountPoint, path);
+        if (!servesMount) continue;
+
+        // The image is the file it holds open under one of its paths.
+        std::error_code error;
+        for (std::filesystem::directory_iterator fd(base + "/fd", error), end; !error && fd != end;
+             fd.increment(error)) {
+            std::error_code linkError;
+            const auto target = std::filesystem::read_symlink(fd->path(), linkError);
+            if (linkError || !target.is_absolute() || !isImageOrDevice(target.string())) continue;
+            const std::string open = target.lexically_normal().string();
+            if (open == mountPoint) continue;
+            for (const auto& path : paths) {
+                if (names(open, path)) {
+                    image = open;
+                    break;
+                }
+            }
+            if (image) break;
+        }
     }
     ::closedir(processes);
     return image;

@@ -31,7 +31,8 @@ std::vector<MountEntry> parseMountInfo(std::string_view text);
 const MountEntry* mountHolding(const std::vector<MountEntry>& mounts, std::string_view path);
 
 // For a user-space (FUSE) mount that does not name its image as the source: the image or device
-// file that the serving process was started with, found from the processes' command lines.
+// file that the serving process holds open and was started with, found from the processes'
+// command lines and open files (only processes of the caller's user can be looked into).
 std::optional<std::string> fuseImageOf(const MountEntry& mount);
 
 }  // namespace korvo
