@@ -1,14 +1,15 @@
 #pragma once
 // A slow, literal reading of the recorder's block format for the codec tests: bit strings as
 // vectors of bits, the mode table as the header patterns it is written in, 64-bit arithmetic
-// wrapped to 32 bits after every sum. It shares no code or table with codec/, so the decoder is
-// checked against an independent statement of the same format. Also builds blocks from header
-// patterns and field values.
+// wrapped to 32 bits after every sum. It shares no code or table with codec/, so the decoder and
+// the encoder are checked against an independent statement of the same format. Also builds
+// blocks from header patterns and field values.
 
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvo::reference {
@@ -48,19 +49,7 @@ struct Row {
     int xMax;
 };
 
-inline bool matches(const Bits& bits, const std::string& pattern, int& x) {
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == 'x') {
-            x = 2 * x + bits[i];
-        } else if (bits[i] != pattern[i] - '0') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Finds the one row of the mode table whose header patterns both halves start with.
-inline Mode modeOf(const Bits& first, const Bits& second, int width) {
+inline const std::vector<Row>& modeRows(int width) {
     static const std::vector<Row> wide = {
         {"00", "xx", 'E', 2, 3},     {"01", "00", 'E', 6, 0},     {"01", "01", 'E', 7, 0},
         {"01", "10", 'C', 6, 0},     {"01", "11", 'C', 7, 0},     {"10", "xx", 'C', 8, 3},
@@ -78,8 +67,24 @@ inline Mode modeOf(const Bits& first, const Bits& second, int width) {
         {"111", "110", 'A', 13, 0},  {"1110", "1110", 'G', 0, 0}, {"1110", "1111", 'G', 1, 0},
         {"1111", "1110", 'D', 10, 0}, {"1111", "1111", 'B', 12, 0},
     };
+    return width == 4 ? narrow : wide;
+}
+
+inline bool matches(const Bits& bits, const std::string& pattern, int& x) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == 'x') {
+            x = 2 * x + bits[i];
+        } else if (bits[i] != pattern[i] - '0') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Finds the one row of the mode table whose header patterns both halves start with.
+inline Mode modeOf(const Bits& first, const Bits& second, int width) {
     std::optional<Mode> found;
-    for (const Row& row : width == 4 ? narrow : wide) {
+    for (const Row& row : modeRows(width)) {
         int x = 0;
         if (!matches(first, row.first, x) || !matches(second, row.second, x) || x > row.xMax)
             continue;
@@ -261,6 +266,128 @@ inline std::vector<std::uint8_t> makeBlock(int width, const HalfSpec& first,
         }
     }
     return block;
+}
+
+// The header patterns of both halves for a mode and parameter, found in the mode table.
+inline std::pair<std::string, std::string> headerFor(char letter, int parameter, int width) {
+    for (const Row& row : modeRows(width)) {
+        const int x = parameter - row.parameter;
+        if (row.letter != letter || x < 0 || x > row.xMax) continue;
+        std::string second = row.second;
+        for (int i = static_cast<int>(second.size()) - 1, v = x; i >= 0; --i)
+            if (second[i] == 'x') second[i] = static_cast<char>('0' + (v & 1)), v >>= 1;
+        return {row.first, second};
+    }
+    throw std::logic_error("no header for this mode");
+}
+
+struct Encoded {
+    std::vector<std::uint8_t> bytes;
+    std::int32_t carried;
+    char mode;
+    int parameter;
+};
+
+// The encoder, step by step as the format's encoder is described.
+inline Encoded encode(const std::int16_t* x, std::int32_t c, int n) {
+    const auto mag = [](std::int64_t v) { return v >= 0 ? v : -v - 1; };
+    std::int64_t M7 = 0, M3 = 0, M15 = 0, R3 = 0, R15 = 0, R0 = 0;
+    for (int half = 0; half < 2; ++half) {
+        const std::int16_t* y = x + 8 * half;
+        const std::int64_t a = half == 0 ? c : x[7];
+        M7 |= mag(y[7]);
+        M3 |= mag(y[3]);
+        M15 |= mag(y[1]) | mag(y[5]);
+        R3 |= mag(y[3] - mean(a, y[7]));
+        R15 |= mag(y[1] - mean(a, y[3])) | mag(y[5] - mean(y[3], y[7]));
+        R0 |= mag(y[0] - mean(a, y[1])) | mag(y[2] - mean(y[1], y[3])) |
+              mag(y[4] - mean(y[3], y[5])) | mag(y[6] - mean(y[5], y[7]));
+    }
+    const std::int64_t g0 = std::int64_t{3} << (n - 4);
+    std::int64_t need[5];
+    need[0] = ((M7 | M3 | M15 | 0x7FE) >> 1) | R0 | g0;
+    if (n == 4) need[0] |= 0x3FFF;
+    need[1] = ((M7 | M3 | 0x3FC) >> 2) | (R15 >> 1) | R0 | g0;
+    need[2] = ((M7 | 0x3F0) >> 4) | (R3 >> 3) | (R15 >> 1) | 2 * R0 | g0;
+    if (need[2] > 0x7FF) need[2] = ((R15 | 0x1FFE) >> 1) | 2 * R0;
+    need[3] = ((M7 | 0x3C0) >> 6) | (R3 >> 2) | (R15 >> 1) | 2 * R0 | g0;
+    need[4] = ((M7 | 0x180) >> 7) | (R3 >> 2) | R15 | 2 * R0 | g0;
+    if (n != 4) need[4] |= 7;
+    std::int64_t winner = need[0];
+    for (int m = 1; m < 5; ++m)
+        if (need[m] < (winner & ~need[m])) winner = need[m];
+    int p = 13;
+    for (std::int64_t w = winner; w < 0x4000; w *= 2) --p;
+    char mode = 'A';
+    if (p != 13)
+        for (int m = 4; m >= 0; --m)
+            if (need[m] == winner) mode = static_cast<char>('B' + m);
+
+    const int s = p - n + 4;
+    const std::int64_t step = std::int64_t{1} << s, half = step / 2;
+    const Mode chosen{mode, p, 0};
+    const std::vector<Field> fields = fieldsOf(chosen, n);  // string order
+    const auto down = [](std::int64_t v, std::int64_t m) { return v - (v - floorDiv(v, m) * m); };
+    std::vector<std::int64_t> values[2];
+    std::int64_t a = c;
+    for (int h = 0; h < 2; ++h) {
+        const std::int16_t* y = x + 8 * h;
+        std::int64_t r[8];
+        std::vector<std::int64_t>& v = values[h];
+        v.assign(8, 0);
+        const auto direct = [&](int k) {
+            const bool fine = fields[7 - k].fine;
+            const std::int64_t st = fine ? step / 2 : step, hs = fine ? half / 2 : half;
+            r[k] = floorDiv(y[k], st) * st + hs;
+            v[k] = floorDiv(y[k], st);
+        };
+        const auto correct = [&](int k, std::int64_t u, std::int64_t w) {
+            const int W = fields[7 - k].bits;
+            const std::int64_t d = mean(u, w);
+            const std::int64_t res = y[k] - d;
+            std::int64_t q;
+            const std::int64_t lowest = -(std::int64_t{1} << (W - 1)) * step;
+            const std::int64_t highest = ((std::int64_t{1} << (W - 1)) - 1) * step;
+            if (res < lowest || res >= -lowest) {
+                q = (res > 0 ? highest : lowest) + half;
+            } else {
+                q = down(res, step) + half;
+                const std::int64_t g = d + q;
+                if (g < -32768 || g > 32767) {
+                    // Reflect by the overshoot, as flipping the step bits of the 16-bit range does.
+                    const std::int64_t flipped = (g & ~std::int64_t{0xFFFF}) |
+                                                 ((g & 0xFFFF) ^ (0xFFFF & ~(step - 1)));
+                    q = flipped - d;
+                } else if (g == -32768 && (u & 1) && (w & 1)) {
+                    q += step;
+                }
+            }
+            r[k] = d + q;
+            v[k] = floorDiv(q, step);
+        };
+        direct(7);
+        if (mode == 'A') {
+            for (int k : {3, 1, 5, 0, 2, 4, 6}) direct(k);
+        } else {
+            const bool threeDirect = mode == 'B' || mode == 'C' || (mode == 'D' && p == 10);
+            if (threeDirect) direct(3); else correct(3, a, r[7]);
+            if (mode == 'B') {
+                direct(1);
+                direct(5);
+            } else {
+                correct(1, a, r[3]);
+                correct(5, r[3], r[7]);
+            }
+            correct(0, a, r[1]);
+            correct(2, r[1], r[3]);
+            correct(4, r[3], r[5]);
+            correct(6, r[5], r[7]);
+        }
+        a = r[7];
+    }
+    const auto header = headerFor(mode, p, n);
+    return {makeBlock(n, {header.first, values[0]}, {header.second, values[1]}),
+            static_cast<std::int32_t>(a), mode, p};
 }
 
 }  // namespace korvo::reference
