@@ -211,9 +211,12 @@ Bytes takeFileBytes(DiskFamily family, int width, const std::vector<Bytes>& bloc
         span /= 2;
     }
     const std::size_t blockBytes = 2 * static_cast<std::size_t>(width);
+    Bytes out;
+    if (blockBytes == 0) {
+        return out;  // no take geometry for a width without a codec
+    }
     const std::size_t perCluster = span / blockBytes;
     const std::size_t slack = cluster - perCluster * blockBytes;
-    Bytes out;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         if (b > 0 && b % perCluster == 0) {
             for (std::size_t i = 0; i < slack; ++i) {
