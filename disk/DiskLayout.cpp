@@ -9,7 +9,7 @@ namespace {
 struct FamilyFiles {
     const char* identifying;  // tested for existence and write access
     const char* songList;
-    const char* extension;    // of the song folders
+    const char* extension;  // of the song folders
 };
 
 constexpr FamilyFiles kFamilyFiles[] = {

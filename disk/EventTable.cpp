@@ -10,8 +10,12 @@ namespace {
 
 constexpr int kSections = 1 + kVirtualTracks;  // history list, then the 64 chains
 
-bool validTrack(int virtualTrack) { return virtualTrack >= 0 && virtualTrack < kVirtualTracks; }
-bool validSlot(std::uint16_t slot) { return slot < kEventCapacity; }
+bool validTrack(int virtualTrack) {
+    return virtualTrack >= 0 && virtualTrack < kVirtualTracks;
+}
+bool validSlot(std::uint16_t slot) {
+    return slot < kEventCapacity;
+}
 
 }  // namespace
 

@@ -43,7 +43,9 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i])) {
             return false;
         }
@@ -108,9 +110,12 @@ ComponentMatch matchComponent(const std::string& folder, const std::string& name
 
 int openFlags(OpenMode mode) {
     switch (mode) {
-        case OpenMode::read: return O_RDONLY | O_CLOEXEC;
-        case OpenMode::write: return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-        case OpenMode::update: return O_RDWR | O_CLOEXEC;
+        case OpenMode::read:
+            return O_RDONLY | O_CLOEXEC;
+        case OpenMode::write:
+            return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+        case OpenMode::update:
+            return O_RDWR | O_CLOEXEC;
     }
     return O_RDONLY | O_CLOEXEC;
 }
@@ -178,7 +183,9 @@ std::optional<CFolderDiskFiles::Lookup> CFolderDiskFiles::placeFor(std::string_v
     return place;
 }
 
-FileExistence CFolderDiskFiles::exists(std::string_view path) { return lookUp(path).existence; }
+FileExistence CFolderDiskFiles::exists(std::string_view path) {
+    return lookUp(path).existence;
+}
 
 std::unique_ptr<IDiskStream> CFolderDiskFiles::open(std::string_view path, OpenMode mode) {
     std::string hostPath;
@@ -212,7 +219,8 @@ std::unique_ptr<IDiskStream> CFolderDiskFiles::open(std::string_view path, OpenM
 
 bool CFolderDiskFiles::rename(std::string_view from, std::string_view to) {
     Lookup source = lookUp(from);
-    if (source.existence != FileExistence::present || !splitPath(from) || splitPath(from)->empty()) {
+    if (source.existence != FileExistence::present || !splitPath(from) ||
+        splitPath(from)->empty()) {
         return false;
     }
     auto target = placeFor(to);
@@ -252,7 +260,9 @@ bool CFolderDiskFiles::remove(std::string_view path) {
     return ::unlink(lookup.hostPath.c_str()) == 0;
 }
 
-std::optional<std::uint64_t> CFolderDiskFiles::freeBytes() { return hostFreeBytes(rootPath_); }
+std::optional<std::uint64_t> CFolderDiskFiles::freeBytes() {
+    return hostFreeBytes(rootPath_);
+}
 
 bool CFolderDiskFiles::locateVolume(std::string& device, std::string& folderOnVolume,
                                     std::string& reason) const {
@@ -278,7 +288,8 @@ bool CFolderDiskFiles::locateVolume(std::string& device, std::string& folderOnVo
         // A folder on a mount of that very device lies somewhere on the volume; any other
         // folder (a copy of the disk's files, a mount by a user-space driver) is taken as the
         // volume's root.
-        if (mounted && (mounted->device == device || fs::equivalent(mounted->device, device, error))) {
+        if (mounted &&
+            (mounted->device == device || fs::equivalent(mounted->device, device, error))) {
             if (!onVolume(*mounted)) {
                 folderOnVolume.clear();
             }

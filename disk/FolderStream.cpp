@@ -54,7 +54,9 @@ bool writeAt(int fd, const std::uint8_t* data, std::size_t n, std::uint64_t offs
 
 CFolderStream::CFolderStream(int fd) : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]) {}
 
-CFolderStream::~CFolderStream() { close(); }
+CFolderStream::~CFolderStream() {
+    close();
+}
 
 bool CFolderStream::read(void* data, std::size_t n) {
     if (buffered_ == Buffered::fileBytes && position_ >= bufferStart_ && !failed_) {

@@ -10,20 +10,30 @@ namespace korvo {
 std::optional<TakeGeometry> TakeGeometry::of(DiskFamily family, int width) {
     std::uint32_t clusterBytes = 0;
     switch (family) {
-        case kFamilyKrv: clusterBytes = 0x8000; break;
+        case kFamilyKrv:
+            clusterBytes = 0x8000;
+            break;
         case kFamilyQmt:
-        case kFamilyQms: clusterBytes = 0x10000; break;
-        default: return std::nullopt;
+        case kFamilyQms:
+            clusterBytes = 0x10000;
+            break;
+        default:
+            return std::nullopt;
     }
     // Blocks of 10 and 12 bytes fill 65520 bytes of a 64 KiB span, blocks of 8 and 16 all of
     // it; the KRV family's clusters hold half a span.
     std::uint32_t span = 0;
     switch (width) {
         case 4:
-        case 8: span = 65536; break;
+        case 8:
+            span = 65536;
+            break;
         case 5:
-        case 6: span = 65520; break;
-        default: return std::nullopt;
+        case 6:
+            span = 65520;
+            break;
+        default:
+            return std::nullopt;
     }
     if (family == kFamilyKrv) {
         span /= 2;
@@ -149,8 +159,9 @@ bool CTakeFile::complete() {
         return false;
     }
     std::string::size_type slash = path_.rfind('/');
-    std::string finalPath = (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
-                            takeFileName(chain_.front());
+    std::string finalPath =
+        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
+        takeFileName(chain_.front());
     if (!disk_.rename(path_, finalPath)) {
         return false;
     }

@@ -163,7 +163,8 @@ TEST(EventListFile, RunningOutOfRoomWhileRewritingNeverLosesTheSong) {
     const test::Bytes oldList = *disk.readFile(disk.songPath(0, "EVENTLS0.KRV"));
 
     CFolderDiskFiles folder(disk.root(), {});
-    for (std::uint64_t room : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{newSize - oldSize - 1}}) {
+    for (std::uint64_t room :
+         {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{newSize - oldSize - 1}}) {
         disk.writeFile(disk.songPath(0, "EVENTLS0.KRV"), oldList);
         test::FaultyDiskFiles full(folder);
         full.setRoom(room);

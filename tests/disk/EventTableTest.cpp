@@ -13,9 +13,13 @@
 namespace korvo {
 namespace {
 
-std::unique_ptr<CEventTable> freshTable() { return std::make_unique<CEventTable>(); }
+std::unique_ptr<CEventTable> freshTable() {
+    return std::make_unique<CEventTable>();
+}
 
-std::string nameOf(const EventRecord& record) { return std::string(record.name, 12); }
+std::string nameOf(const EventRecord& record) {
+    return std::string(record.name, 12);
+}
 
 // The chain of a virtual track as (start, slot) pairs, following the next links, and checked
 // against the previous links and the header on the way.

@@ -102,8 +102,8 @@ TEST(FolderDiskFiles, BufferedStreamAgreesWithTheFileItDescribes) {
     ASSERT_TRUE(stream);
     std::uint64_t position = 0;
     int reads = 0;
-    const std::size_t sizes[] = {1, 8, 10, 16, 4000, CFolderStream::kBufferBytes - 3,
-                                 CFolderStream::kBufferBytes + 5};
+    const std::size_t sizes[] = {
+        1, 8, 10, 16, 4000, CFolderStream::kBufferBytes - 3, CFolderStream::kBufferBytes + 5};
     for (int step = 0; step < 3000; ++step) {
         const std::size_t n = sizes[random() % std::size(sizes)];
         switch (random() % 6) {

@@ -52,10 +52,10 @@ TEST(SongList, EntriesAreKeptFieldForFieldInAscendingSongNumber) {
 
 TEST(SongList, ALaterEntryWithTheSameNumberWins) {
     SongList list;
-    ASSERT_TRUE(readList(test::songListBytes({songEntry(4, "FIRST", test::kRate48000),
-                                              songEntry(4, "SECOND", test::kRate32000,
-                                                        test::kDataTypeLv2)}),
-                         list));
+    ASSERT_TRUE(readList(
+        test::songListBytes({songEntry(4, "FIRST", test::kRate48000),
+                             songEntry(4, "SECOND", test::kRate32000, test::kDataTypeLv2)}),
+        list));
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list.at(4).nameText(), "SECOND");
     EXPECT_EQ(list.at(4).sampleRate(), 32000u);

@@ -17,10 +17,14 @@ using test::DiskFixture;
 
 std::uint8_t dataTypeOfWidth(int width) {
     switch (width) {
-        case 4: return test::kDataTypeLv2;
-        case 5: return test::kDataTypeLv1;
-        case 6: return test::kDataTypeMt2;
-        default: return 0;
+        case 4:
+            return test::kDataTypeLv2;
+        case 5:
+            return test::kDataTypeLv1;
+        case 6:
+            return test::kDataTypeMt2;
+        default:
+            return 0;
     }
 }
 
@@ -55,10 +59,11 @@ TEST(TakeGeometry, FollowsTheRecorderTable) {
         int width;
         std::uint32_t cluster, perCluster, slack;
     };
-    for (const Row& row : {Row{kFamilyKrv, 4, 32768, 4096, 0}, Row{kFamilyKrv, 5, 32768, 3276, 8},
-                           Row{kFamilyKrv, 6, 32768, 2730, 8}, Row{kFamilyKrv, 8, 32768, 2048, 0},
-                           Row{kFamilyQmt, 4, 65536, 8192, 0}, Row{kFamilyQms, 5, 65536, 6552, 16},
-                           Row{kFamilyQmt, 6, 65536, 5460, 16}, Row{kFamilyQms, 8, 65536, 4096, 0}}) {
+    for (const Row& row :
+         {Row{kFamilyKrv, 4, 32768, 4096, 0}, Row{kFamilyKrv, 5, 32768, 3276, 8},
+          Row{kFamilyKrv, 6, 32768, 2730, 8}, Row{kFamilyKrv, 8, 32768, 2048, 0},
+          Row{kFamilyQmt, 4, 65536, 8192, 0}, Row{kFamilyQms, 5, 65536, 6552, 16},
+          Row{kFamilyQmt, 6, 65536, 5460, 16}, Row{kFamilyQms, 8, 65536, 4096, 0}}) {
         auto geometry = TakeGeometry::of(row.family, row.width);
         ASSERT_TRUE(geometry);
         EXPECT_EQ(geometry->clusterBytes, row.cluster);
@@ -139,7 +144,8 @@ TEST(TakeWriter, LaysOutBlocksAsTheRecorderDoesAndNamesTheTakeAfterItsFirstClust
             ASSERT_TRUE(written) << "family " << family << " width " << width;
             const Bytes expected =
                 test::takeFileBytes(family, width, test::patternBlocks(width, blocks));
-            ASSERT_EQ(written->size(), expected.size()) << "family " << family << " width " << width;
+            ASSERT_EQ(written->size(), expected.size())
+                << "family " << family << " width " << width;
             EXPECT_TRUE(*written == expected)
                 << "family " << family << " width " << width << ": first difference at byte "
                 << (std::mismatch(written->begin(), written->end(), expected.begin()).first -

@@ -37,14 +37,20 @@ struct FamilyNames {
 
 FamilyNames familyNames(DiskFamily family) {
     switch (family) {
-        case kFamilyQmt: return {"DISKINFO.QMT", "SONGLIST.QMT", "QMT"};
-        case kFamilyKrv: return {"SYSTEM.KRV", "SONGLIST.KRV", "KRV"};
-        case kFamilyQms: return {"SYSTEM.QMS", "SONGLIST.KRV", "QMS"};
-        default: return {"", "", "KRV"};
+        case kFamilyQmt:
+            return {"DISKINFO.QMT", "SONGLIST.QMT", "QMT"};
+        case kFamilyKrv:
+            return {"SYSTEM.KRV", "SONGLIST.KRV", "KRV"};
+        case kFamilyQms:
+            return {"SYSTEM.QMS", "SONGLIST.KRV", "QMS"};
+        default:
+            return {"", "", "KRV"};
     }
 }
 
-Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes textBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // Makes every folder below `path` readable again, so that a test that took access away
 // cannot leave its folder behind.
@@ -128,10 +134,10 @@ Bytes eventRecordBytes(const EventRecord& record) {
     put32(out, record.start);
     put32(out, record.end);
     put32(out, record.takeOffset);
-    for (std::uint16_t field : {record.reserved12, record.lastClusterBlocks, record.previous,
-                                record.next, record.firstCluster, record.lastCluster,
-                                record.clusterCount, record.firstClusterAgain,
-                                record.lastClusterAgain, record.reserved30}) {
+    for (std::uint16_t field :
+         {record.reserved12, record.lastClusterBlocks, record.previous, record.next,
+          record.firstCluster, record.lastCluster, record.clusterCount, record.firstClusterAgain,
+          record.lastClusterAgain, record.reserved30}) {
         put16(out, field);
     }
     out.push_back(record.virtualTrack);
@@ -162,7 +168,9 @@ Bytes eventListBytes(const EventListDescription& events) {
     return out;
 }
 
-Bytes emptyEventListBytes() { return Bytes(2 * (1 + kVirtualTracks), 0); }
+Bytes emptyEventListBytes() {
+    return Bytes(2 * (1 + kVirtualTracks), 0);
+}
 
 std::uint8_t songFileFiller(std::size_t offset) {
     return static_cast<std::uint8_t>((offset * 37 + 11) & 0xFF) | 0x01;  // never zero
@@ -187,10 +195,9 @@ Bytes patternBlock(int width, std::uint32_t block) {
     for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = static_cast<std::uint8_t>(block * 7 + i * 13 + 1);
     }
-    std::uint8_t head[5] = {static_cast<std::uint8_t>(block >> 24),
-                            static_cast<std::uint8_t>(block >> 16),
-                            static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block),
-                            0xA5};
+    std::uint8_t head[5] = {
+        static_cast<std::uint8_t>(block >> 24), static_cast<std::uint8_t>(block >> 16),
+        static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block), 0xA5};
     std::memcpy(out.data(), head, std::min(out.size(), sizeof head));
     return out;
 }
@@ -294,7 +301,8 @@ void DiskFixture::writeFile(std::string_view diskPath, const Bytes& bytes) {
     fs::path path = hostPath(diskPath);
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path.string());
     }

@@ -63,8 +63,8 @@ private:
 
 // --- Recorder file contents -------------------------------------------------------------
 
-SongListEntry songEntry(SongNumber number, std::string_view name,
-                        std::uint8_t flags = kRate44100, std::uint8_t dataType = kDataTypeLv1);
+SongListEntry songEntry(SongNumber number, std::string_view name, std::uint8_t flags = kRate44100,
+                        std::uint8_t dataType = kDataTypeLv1);
 // The count, then the entries; `count` overrides the count written (entries stay as given).
 Bytes songListBytes(const std::vector<SongListEntry>& entries,
                     std::optional<std::uint16_t> count = std::nullopt);

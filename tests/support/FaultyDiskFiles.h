@@ -41,9 +41,7 @@ public:
         return !failRenames_ && inner_.rename(from, to);
     }
     bool remove(std::string_view path) override { return inner_.remove(path); }
-    std::optional<std::uint64_t> freeBytes() override {
-        return room_ ? room_ : inner_.freeBytes();
-    }
+    std::optional<std::uint64_t> freeBytes() override { return room_ ? room_ : inner_.freeBytes(); }
     bool checkVolume(std::string& reason) override {
         return chain_ ? true : inner_.checkVolume(reason);
     }
