@@ -1,5 +1,7 @@
 #include "volume/fat/FatNames.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace korvo::fat {
@@ -127,13 +129,15 @@ std::optional<ShortName> generateShortName(std::string_view longName,
         for (std::size_t i = lastDot + 1; i < stripped.size() && ext.size() < 3; ++i)
             ext += fit(stripped[i]);
     }
-    if (base.empty()) base = "_";
+    if (base.empty()) base.push_back('_');
     for (std::uint32_t n = 1; n <= 999999; ++n) {
-        const std::string tail = "~" + std::to_string(n);
-        const std::string stem = base.substr(0, 8 - tail.size()) + tail;
+        char tail[8];
+        const int tailLength = std::snprintf(tail, sizeof tail, "~%u", static_cast<unsigned>(n));
+        const std::size_t keep = std::min(base.size(), 8 - static_cast<std::size_t>(tailLength));
         ShortName slot;
         slot.fill(' ');
-        std::memcpy(slot.data(), stem.data(), stem.size());
+        std::memcpy(slot.data(), base.data(), keep);
+        std::memcpy(slot.data() + keep, tail, static_cast<std::size_t>(tailLength));
         std::memcpy(slot.data() + 8, ext.data(), ext.size());
         if (slot[0] == kEntryDeleted) slot[0] = kEntryKanjiE5;
         if (!taken(slot)) return slot;
