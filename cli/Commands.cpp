@@ -453,16 +453,20 @@ int run(int argc, char** argv) {
                  "korvowav-cli"};
     app.set_version_flag("--version", std::string("korvowav-cli ") + KORVOWAV_VERSION_STRING);
     app.require_subcommand(1);
-    app.fallthrough();
-    app.add_option("--device", options.device,
-                   "raw volume for cluster chains when DISK is a folder");
-    app.add_option("--partition", options.partition, "partition of a whole-disk image (1-based)")
-        ->check(CLI::Range(1, 4));
-    app.add_flag("--quiet", options.quiet, "no progress output");
-
+    // The common options belong to every command, so they may stand anywhere after it.
+    const auto commonOptions = [&](CLI::App* command) {
+        command->add_option("--device", options.device,
+                            "raw volume for cluster chains when DISK is a folder");
+        command
+            ->add_option("--partition", options.partition,
+                         "partition of a whole-disk image (1-based)")
+            ->check(CLI::Range(1, 4));
+        command->add_flag("--quiet", options.quiet, "no progress output");
+    };
     const auto diskArgument = [&](CLI::App* command) {
         command->add_option("DISK", options.disk, "recorder disk: a folder, an image or a device")
             ->required();
+        commonOptions(command);
     };
     const auto songOption = [&](CLI::App* command) {
         command->add_option("--song", options.song, "song number as shown (1 = the first)")
@@ -513,6 +517,7 @@ int run(int argc, char** argv) {
         ->required();
     auto* demo = app.add_subcommand("make-demo-disk", "write a demo disk image");
     demo->add_option("IMAGE", options.disk, "image file to write")->required();
+    demo->add_flag("--quiet", options.quiet, "no messages");
 
     try {
         app.parse(argc, argv);

@@ -1,13 +1,3 @@
-#include <cstdio>
-#include <cstring>
+#include "cli/Commands.h"
 
-#include "app/Version.h"
-
-int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("korvowav-cli %s\n", KORVOWAV_VERSION_STRING);
-        return 0;
-    }
-    std::fprintf(stderr, "usage: korvowav-cli COMMAND DISK [OPTIONS]\n");
-    return 64;
-}
+int main(int argc, char** argv) { return korvo::cli::run(argc, argv); }

@@ -9,7 +9,7 @@
 
 #include "convert/TrackReader.h"
 #include "disk/Status.h"
-#include "tests/convert/EngineFixture.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/FatImages.h"
 
 namespace korvo::test {

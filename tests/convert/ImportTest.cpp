@@ -10,7 +10,7 @@
 #include "disk/FolderDiskFiles.h"
 #include "disk/Status.h"
 #include "disk/TakeFile.h"
-#include "tests/convert/EngineFixture.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/FatImages.h"
 #include "tests/support/FaultyDiskFiles.h"
 #include "volume/fat/ImageDiskFiles.h"

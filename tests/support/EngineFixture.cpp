@@ -1,4 +1,4 @@
-#include "tests/convert/EngineFixture.h"
+#include "tests/support/EngineFixture.h"
 
 #include <gtest/gtest.h>
 
