@@ -1,0 +1,431 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "app/AboutDlg.h"
+#include "app/ConvertButton.h"
+#include "app/KorvoWavDlg.h"
+#include "app/Preferences.h"
+#include "app/ProgressDialog.h"
+#include "controls/WaveFileDialog.h"
+#include "tests/gui/RecorderImage.h"
+#include "tests/support/DiskFixture.h"
+#include "wavefile/WaveFile.h"
+
+namespace korvo {
+namespace {
+
+using test::DiskFixture;
+
+struct RecordedMessages : IMessageBox {
+    void show(QWidget* /*owner*/, const QString& text) override {
+        texts.push_back(text);
+        if (onShow) {
+            onShow();
+        }
+    }
+    QStringList texts;
+    std::function<void()> onShow;
+};
+
+// Acts on the first top-level widget of type T once it shows (a modal dialog or the popup).
+template <typename T>
+void whenShown(std::function<void(T&)> action, int triesLeft = 300) {
+    QTimer::singleShot(5, [action, triesLeft] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* wanted = qobject_cast<T*>(widget); wanted != nullptr && wanted->isVisible()) {
+                action(*wanted);
+                return;
+            }
+        }
+        if (triesLeft > 0) {
+            whenShown<T>(action, triesLeft - 1);
+        }
+    });
+}
+
+void typeIntoPopup(const QString& text, Qt::Key finish = Qt::Key_Return) {
+    whenShown<CPopupEdit>([text, finish](CPopupEdit& popup) {
+        popup.selectAll();
+        popup.insert(text);  // as typed, also for characters a key click cannot make
+        QTest::keyClick(&popup, finish);
+    });
+}
+
+std::array<std::string, kVirtualTracks> namedTracks() {
+    std::array<std::string, kVirtualTracks> names;
+    for (int v = 0; v < kVirtualTracks; ++v) {
+        names[v] = "TR" + std::to_string(v);
+    }
+    names[12] = "EIGHTCHR";  // a full-length name
+    return names;
+}
+
+class KorvoWavDlgTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        setPreferenceFile(folder.filePath("korvowav.ini"));
+    }
+    std::unique_ptr<CKorvoWavDlg> makeWindow() {
+        auto window = std::make_unique<CKorvoWavDlg>(&messages);
+        window->show();
+        return window;
+    }
+    static CTrackButton& button(CKorvoWavDlg& window, int v) { return *window.matrix().button(v); }
+    static void click(CKorvoWavDlg& window, int v) {
+        QTest::mouseClick(&button(window, v), Qt::LeftButton);
+    }
+    // A KRV disk with two songs: song 0 holds audio on virtual tracks 0 and 9, song 1 on 20.
+    std::unique_ptr<DiskFixture> twoSongDisk() {
+        auto disk = std::make_unique<DiskFixture>(kFamilyKrv);
+        disk->addSong(test::songEntry(0, "DEMO"));
+        disk->addSong(test::songEntry(1, "SECOND", test::kRate44100, test::kDataTypeMt2));
+        test::EventListDescription first;
+        first.chains[0] = {test::takeEvent(0, 0, 300, 0x0002)};
+        first.chains[9] = {test::takeEvent(9, 0, 500, 0x0003)};
+        disk->setEvents(0, first);
+        disk->addTake(0, 0x0002, test::patternBlocks(5, 300));
+        disk->addTake(0, 0x0003, test::patternBlocks(5, 500));
+        test::EventListDescription second;
+        second.chains[20] = {test::takeEvent(20, 0, 100, 0x0004)};
+        disk->setEvents(1, second);
+        return disk;
+    }
+    // A QMT disk (with names in its song file) of one song.
+    std::unique_ptr<DiskFixture> namedDisk(std::uint8_t flags = test::kRate44100) {
+        auto disk = std::make_unique<DiskFixture>(kFamilyQmt);
+        disk->addSong(test::songEntry(0, "NAMES", flags));
+        disk->setTrackNames(0, namedTracks());
+        return disk;
+    }
+
+    QTemporaryDir folder;
+    RecordedMessages messages;
+};
+
+TEST_F(KorvoWavDlgTest, StartsEmptyAndRestoresNoUnlistedFolderSilently) {
+    writePreference(kPreferenceSection, kDriveKey, folder.filePath("not-mounted"));
+    auto window = makeWindow();
+    EXPECT_EQ(window->windowTitle(), "Korvo WAVE CONVERTER");
+    EXPECT_TRUE(window->converter().rootPath().empty());
+    EXPECT_FALSE(window->songCombo()->isEnabled());
+    EXPECT_FALSE(window->importButton()->isEnabled());
+    EXPECT_FALSE(window->exportButton()->isEnabled());
+    EXPECT_FALSE(button(*window, 0).isEnabled());
+    EXPECT_EQ(window->importButton()->currentFace(), 'X');
+    EXPECT_EQ(window->noticeLabel()->text(), programCopyright());
+    EXPECT_TRUE(window->converter().polarity());
+    // The last row opens a disk image.
+    EXPECT_EQ(window->driveCombo()->itemText(window->driveCombo()->count() - 1),
+              "Open disk image...");
+    EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(KorvoWavDlgTest, RememberedImageIsListedAndOpenedWithoutAMessage) {
+    const QString image = folder.filePath("not-a-recorder.img");
+    QFile file(image);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, '\0'));
+    file.close();
+    writePreference(kPreferenceSection, kDriveKey, image);
+    {
+        auto window = makeWindow();
+        EXPECT_EQ(window->driveCombo()->currentText(), image);
+        EXPECT_EQ(window->converter().rootPath(), image.toStdString());
+        EXPECT_FALSE(window->songCombo()->isEnabled());
+        EXPECT_TRUE(messages.texts.isEmpty());
+        // Chosen by the user, the same disk shows its status.
+        window->selectDisk(image);
+        EXPECT_EQ(messages.texts, QStringList{"Not Korvo disk."});
+    }
+    EXPECT_EQ(readPreference(kPreferenceSection, kDriveKey), image);
+}
+
+TEST_F(KorvoWavDlgTest, DiskWithoutRecorderFilesOrSongsIsReported) {
+    auto window = makeWindow();
+    DiskFixture bare(kFamilyNone);
+    window->selectDisk(QString::fromStdString(bare.root()));
+    EXPECT_EQ(messages.texts, QStringList{"Not Korvo disk."});
+    EXPECT_FALSE(window->songCombo()->isEnabled());
+    EXPECT_EQ(window->songCombo()->count(), 0);
+    EXPECT_FALSE(button(*window, 5).isEnabled());
+    EXPECT_FALSE(window->exportButton()->isEnabled());
+
+    DiskFixture empty(kFamilyKrv);
+    window->selectDisk(QString::fromStdString(empty.root()));
+    EXPECT_EQ(messages.texts.last(), "No song");
+    EXPECT_TRUE(window->songCombo()->isEnabled());
+    EXPECT_EQ(window->songCombo()->count(), 0);
+    EXPECT_FALSE(button(*window, 5).isEnabled());
+    EXPECT_EQ(window->dataTypeEdit()->text(), "");
+}
+
+TEST_F(KorvoWavDlgTest, DiskAndSongChoiceRefreshTheView) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    ASSERT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    QComboBox& songs = *window->songCombo();
+    ASSERT_EQ(songs.count(), 2);
+    EXPECT_EQ(songs.itemText(0), "  1: DEMO");
+    EXPECT_EQ(songs.itemText(1), "  2: SECOND");
+    EXPECT_EQ(songs.currentIndex(), 0);
+    EXPECT_EQ(window->dataTypeEdit()->text(), "LV1");
+    EXPECT_TRUE(button(*window, 0).hasData());
+    EXPECT_TRUE(button(*window, 9).hasData());
+    EXPECT_FALSE(button(*window, 20).hasData());
+    EXPECT_EQ(button(*window, 10).title(), "2 - 3");
+    EXPECT_TRUE(button(*window, 10).isEnabled());
+
+    songs.setCurrentIndex(1);
+    emit songs.activated(1);
+    EXPECT_EQ(window->dataTypeEdit()->text(), "MT2");
+    EXPECT_FALSE(button(*window, 0).hasData());
+    EXPECT_TRUE(button(*window, 20).hasData());
+    EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(KorvoWavDlgTest, BlockWidthEightShowsNoDataType) {
+    DiskFixture disk(kFamilyKrv);
+    disk.addSong(test::songEntry(0, "RAW", test::kRate48000, 0));
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk.root()));
+    ASSERT_TRUE(messages.texts.isEmpty());
+    EXPECT_EQ(window->dataTypeEdit()->text(), "");
+    EXPECT_TRUE(window->dataTypeEdit()->isEnabled());
+}
+
+TEST_F(KorvoWavDlgTest, SelectionKeepsTwoOfDifferentTracksAndHandsThemOverAscending) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+
+    // V.Track 3 then V.Track 5 of track 1: only the latter stays.
+    click(*window, 2);
+    click(*window, 4);
+    EXPECT_EQ(window->selection(), (std::vector<int>{4}));
+    EXPECT_FALSE(button(*window, 2).isSelected());
+    EXPECT_TRUE(window->importButton()->isEnabled());
+
+    // Tracks 1, 2 and 3 in turn: the oldest goes; the engine gets them ascending.
+    click(*window, 17);
+    click(*window, 8);
+    EXPECT_EQ(window->selection(), (std::vector<int>{17, 8}));
+    EXPECT_FALSE(button(*window, 4).isSelected());
+    EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{8, 17}));
+
+    // The selection survives a change of song; the convert buttons follow it.
+    QComboBox& songs = *window->songCombo();
+    songs.setCurrentIndex(1);
+    emit songs.activated(1);
+    EXPECT_TRUE(button(*window, 17).isSelected());
+    EXPECT_TRUE(window->exportButton()->isEnabled());
+    click(*window, 17);
+    click(*window, 8);
+    EXPECT_TRUE(window->selection().empty());
+    EXPECT_TRUE(window->converter().selectedTracks().empty());
+    EXPECT_FALSE(window->exportButton()->isEnabled());
+    EXPECT_FALSE(window->importButton()->isEnabled());
+}
+
+TEST_F(KorvoWavDlgTest, RenameCutsToEightCharactersAndStoresThemInTheSongFile) {
+    auto disk = namedDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    ASSERT_EQ(button(*window, 5).title(), "TR5");
+
+    typeIntoPopup("LONGNAME99");
+    QTest::mouseClick(&button(*window, 5), Qt::RightButton);
+    EXPECT_TRUE(messages.texts.isEmpty());
+    EXPECT_EQ(button(*window, 5).title(), "LONGNAME");
+    const auto songFile = disk->readFile(disk->songPath(0, "SONG.QMT"));
+    ASSERT_TRUE(songFile);
+    const std::string slot(reinterpret_cast<const char*>(songFile->data()) + 368 + 16 * 5, 9);
+    EXPECT_EQ(slot, std::string("LONGNAME\0", 9));
+
+    // Reloaded from the disk, the name is still there.
+    window->selectDisk(QString::fromStdString(disk->root()));
+    EXPECT_EQ(button(*window, 5).title(), "LONGNAME");
+}
+
+TEST_F(KorvoWavDlgTest, RenameToTheSameNameWritesNothing) {
+    auto disk = namedDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    namespace fs = std::filesystem;
+    const fs::path songFile = disk->hostPath(disk->songPath(0, "SONG.QMT"));
+    const auto longAgo = fs::last_write_time(songFile) - std::chrono::hours(24 * 365);
+    fs::last_write_time(songFile, longAgo);
+
+    // The editor starts with the old title; committing it unchanged, or a longer text whose
+    // first 8 characters are the old title, touches nothing.
+    typeIntoPopup("TR7");
+    button(*window, 7).setFocus();
+    QTest::keyClick(&button(*window, 7), Qt::Key_Return);
+    typeIntoPopup("EIGHTCHRS AND MORE");
+    QTest::mouseClick(&button(*window, 12), Qt::RightButton);
+    EXPECT_TRUE(messages.texts.isEmpty());
+    EXPECT_EQ(fs::last_write_time(songFile), longAgo);
+}
+
+TEST_F(KorvoWavDlgTest, FailedRenameShowsTheMessageAndKeepsTheOldName) {
+    auto disk = namedDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    const std::string songFile = disk->hostPath(disk->songPath(0, "SONG.QMT"));
+    std::filesystem::permissions(songFile, std::filesystem::perms::owner_read);
+    if (QFile(QString::fromStdString(songFile)).open(QIODevice::ReadWrite)) {
+        GTEST_SKIP() << "running with rights that ignore file permissions, so the song file "
+                        "cannot be made unwritable";
+    }
+    typeIntoPopup("NEW");
+    QTest::mouseClick(&button(*window, 7), Qt::RightButton);
+    EXPECT_EQ(messages.texts, QStringList{"Failed to write song."});
+    EXPECT_EQ(button(*window, 7).title(), "TR7");
+    EXPECT_EQ(window->converter().song()->name(7), "TR7");
+}
+
+TEST_F(KorvoWavDlgTest, RenameRefusesCharactersTheRecorderCannotShow) {
+    auto disk = namedDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    const auto before = disk->readFile(disk->songPath(0, "SONG.QMT"));
+    bool editorStayedOpen = false;
+    messages.onShow = [&] {
+        // The refusal leaves the editor open; the user then gives up with Escape.
+        whenShown<CPopupEdit>([&](CPopupEdit& popup) {
+            editorStayedOpen = popup.running();
+            QTest::keyClick(&popup, Qt::Key_Escape);
+        });
+    };
+    typeIntoPopup(QString::fromUtf8("Gr\xC3\xBC\xC3\x9F"));
+    QTest::mouseClick(&button(*window, 3), Qt::RightButton);
+    EXPECT_EQ(messages.texts, QStringList{"Can't display these characters on Korvo"});
+    EXPECT_TRUE(editorStayedOpen);
+    EXPECT_EQ(button(*window, 3).title(), "TR3");
+    EXPECT_EQ(disk->readFile(disk->songPath(0, "SONG.QMT")), before);
+}
+
+TEST_F(KorvoWavDlgTest, RenameInAProtectedSongIsRefusedWithoutTheEditor) {
+    auto disk = namedDisk(test::kRate44100 | kProtectFlag);
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    bool editorOpened = false;
+    whenShown<CPopupEdit>([&](CPopupEdit& popup) {
+        editorOpened = true;
+        QTest::keyClick(&popup, Qt::Key_Escape);
+    }, 20);
+    QTest::mouseClick(&button(*window, 3), Qt::RightButton);
+    EXPECT_EQ(messages.texts, QStringList{"Song protected."});
+    QTest::qWait(150);
+    EXPECT_FALSE(editorOpened);
+}
+
+TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 9);
+    click(*window, 0);
+    const QString target = folder.filePath("mix.aif");
+    bool progressShown = false;
+    whenShown<CWaveFileSaveDialog>([&](CWaveFileSaveDialog& dialog) {
+        EXPECT_EQ(dialog.trackCount(), 2);
+        dialog.selectNameFilter(dialog.nameFilters().at(1));
+        dialog.fileNameBox()->setText(target);
+        whenShown<CProgressDialog>([&](CProgressDialog& progress) {
+            progressShown = progress.windowTitle() == "Processing...";
+        });
+        static_cast<QDialog&>(dialog).accept();
+    });
+    QTest::mouseClick(window->exportButton(), Qt::LeftButton);
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    EXPECT_EQ(KorvoLib::Korvo::recognizeWaveFileType(target.toStdString()),
+              KorvoLib::Korvo::kWaveTypeAiff);
+    EXPECT_EQ(QFileInfo(target).size(),
+              static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
+    EXPECT_TRUE(window->isEnabled());
+    (void)progressShown;  // the run may be over before the timer looks
+}
+
+TEST_F(KorvoWavDlgTest, CancelledOpenDialogChangesNothing) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 30);
+    whenShown<CWaveFileOpenDialog>([](CWaveFileOpenDialog& dialog) { dialog.reject(); });
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_TRUE(messages.texts.isEmpty());
+    EXPECT_FALSE(button(*window, 30).hasData());
+}
+
+TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
+    auto layout = namedDisk();
+    const std::string image = folder.filePath("recorder.img").toStdString();
+    if (!test::copyFolderToImage(layout->root(), image)) {
+        GTEST_SKIP() << "the FAT image file system cannot lay out a recorder disk (no folder "
+                        "creation); import needs an image for its cluster chains";
+    }
+    const QString wave = folder.filePath("guitar.wav");
+    ASSERT_TRUE(test::writePcmWave(wave.toStdString(), 1, 44100, 66150));
+    const QString wrongRate = folder.filePath("fast.wav");
+    ASSERT_TRUE(test::writePcmWave(wrongRate.toStdString(), 1, 48000, 72000));
+
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(image));
+    ASSERT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    click(*window, 3);
+
+    const auto chooseFile = [](const QString& path) {
+        whenShown<CWaveFileOpenDialog>([path](CWaveFileOpenDialog& dialog) {
+            dialog.selectFile(path);
+            static_cast<QDialog&>(dialog).accept();
+        });
+    };
+    chooseFile(wrongRate);
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts, QStringList{"Sampling frequency is not 44100Hz. Can't convert wave "
+                                          "file to Korvo track."});
+    EXPECT_FALSE(button(*window, 3).hasData());
+    EXPECT_TRUE(window->isEnabled());
+
+    chooseFile(wave);
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts.size(), 1) << messages.texts.join("|").toStdString();
+    EXPECT_TRUE(button(*window, 3).hasData());
+    EXPECT_EQ(button(*window, 3).title(), "guitar");
+    EXPECT_TRUE(window->isEnabled());
+}
+
+TEST_F(KorvoWavDlgTest, EnterDoesNothingEscapeEndsAndTheAboutBoxShowsTheVersion) {
+    auto window = makeWindow();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
+    QString version;
+    whenShown<CAboutDlg>([&](CAboutDlg& about) {
+        version = about.versionLabel()->text();
+        about.accept();
+    });
+    window->aboutAction()->trigger();
+    EXPECT_EQ(version, "Version " + programVersion());
+    EXPECT_EQ(window->aboutAction()->text(), "&About Korvo WAVE CONVERTER...");
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace korvo
