@@ -260,6 +260,16 @@ bool CFolderDiskFiles::remove(std::string_view path) {
     return ::unlink(lookup.hostPath.c_str()) == 0;
 }
 
+bool CFolderDiskFiles::makeFolder(std::string_view path) {
+    const Lookup existing = lookUp(path);
+    if (existing.existence == FileExistence::present) {
+        struct stat status;
+        return ::stat(existing.hostPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    }
+    const auto place = placeFor(path);
+    return place && ::mkdir(place->hostPath.c_str(), 0777) == 0;
+}
+
 std::optional<std::uint64_t> CFolderDiskFiles::freeBytes() {
     return hostFreeBytes(rootPath_);
 }

@@ -448,6 +448,57 @@ std::unique_ptr<FatFile> FatFileSystem::open(std::string_view path, OpenMode mod
     return file;
 }
 
+bool FatFileSystem::makeFolder(std::string_view path) {
+    error_ = FatError::none;
+    if (!writable()) return fail(FatError::readOnly);
+    const LookupResult existing = lookup(path);
+    if (existing.outcome == Lookup::found) {
+        return existing.item.isDirectory() || fail(FatError::invalidName);
+    }
+    if (existing.outcome == Lookup::unreadable) return fail(FatError::damaged);
+    const auto [parentPath, name] = splitParent(path);
+    const LookupResult parent = lookup(parentPath);
+    if (parent.outcome != Lookup::found || !parent.item.isDirectory()) {
+        return fail(parent.outcome == Lookup::unreadable ? FatError::damaged : FatError::missing);
+    }
+    std::uint32_t directory = parent.isRoot ? 0 : parent.item.firstCluster;
+    if (geometry_.isFat32() && directory == geometry_.rootCluster) directory = 0;
+    auto image = loadDirectory(directory);
+    if (!image) return fail(FatError::damaged);
+
+    // The new folder's cluster first: "." and "..", the rest zero (end of listing).
+    const auto cluster = allocateCluster(0);
+    if (!cluster) return fail(FatError::full);
+    std::vector<std::uint8_t> contents(geometry_.clusterBytes(), 0);
+    DirectoryEntry dot{};
+    std::memset(dot.name, ' ', sizeof dot.name);
+    dot.attributes = attribute::kDirectory;
+    stampEntry(dot, true);
+    DirectoryEntry dotDot = dot;
+    dot.name[0] = '.';
+    dot.setFirstCluster(*cluster, geometry_.isFat32());
+    dotDot.name[0] = dotDot.name[1] = '.';
+    dotDot.setFirstCluster(directory, geometry_.isFat32());
+    std::memcpy(contents.data(), &dot, sizeof dot);
+    std::memcpy(contents.data() + kDirectoryEntryBytes, &dotDot, sizeof dotDot);
+    if (!writeData(geometry_.clusterOffset(*cluster), contents.data(), contents.size()) ||
+        !commitFat()) {
+        return false;
+    }
+    // Then its entry in the parent.
+    DirectoryEntry entry = dot;
+    entry.setFirstCluster(*cluster, geometry_.isFat32());
+    const auto slots = slotsForName(*image, name, entry, nullptr);
+    if (!slots) return fail(FatError::invalidName);
+    const auto count = static_cast<std::uint32_t>(slots->size() / kDirectoryEntryBytes);
+    const auto at = findFreeSlots(*image, count, 0, 0);
+    if (!at) {
+        if (error_ == FatError::none) fail(FatError::full);
+        return false;
+    }
+    return placeSlots(*image, *at, *slots) && sync();
+}
+
 bool FatFileSystem::rename(std::string_view from, std::string_view to) {
     error_ = FatError::none;
     if (!writable()) return fail(FatError::readOnly);

@@ -73,6 +73,8 @@ public:
     // Renames within one folder; an 8.3 target name becomes a plain 8.3 entry.
     bool rename(std::string_view from, std::string_view to);
     bool remove(std::string_view path);
+    // Creates a folder (with its "." and ".." entries); true when it exists afterwards.
+    bool makeFolder(std::string_view path);
     // Writes the FAT and the free-cluster hint.
     bool sync();
 

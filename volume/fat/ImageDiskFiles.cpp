@@ -58,6 +58,7 @@ public:
     }
     bool rename(std::string_view from, std::string_view to) override { return fs_->rename(from, to); }
     bool remove(std::string_view path) override { return fs_->remove(path); }
+    bool makeFolder(std::string_view path) override { return fs_->makeFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return fs_->freeBytes(); }
     bool checkVolume(std::string&) override { return true; }
     bool clusterChain(std::string_view path, std::vector<std::uint16_t>& chain) override {
