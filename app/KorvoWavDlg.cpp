@@ -164,6 +164,7 @@ void CKorvoWavDlg::buildLayout() {
     commands->addWidget(importButton_);
     commands->addWidget(exportButton_);
     commands->addStretch();
+    exitButton_->setFixedWidth(convertButtonFaceSize().width());
     commands->addWidget(exitButton_);
 
     auto* middle = new QHBoxLayout;

@@ -174,7 +174,7 @@ QIcon programIcon() {
 
 const QPixmap& logoPicture() {
     static const QPixmap logo = [] {
-        QPixmap pixmap(96, 24);
+        QPixmap pixmap(112, 24);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -184,7 +184,7 @@ const QPixmap& logoPicture() {
         font.setBold(true);
         painter.setFont(font);
         painter.setPen(QColor(32, 40, 52));
-        painter.drawText(QRect(28, 0, 68, 24), Qt::AlignVCenter | Qt::AlignLeft, "korvowav");
+        painter.drawText(QRect(28, 0, 84, 24), Qt::AlignVCenter | Qt::AlignLeft, "korvowav");
         return pixmap;
     }();
     return logo;
