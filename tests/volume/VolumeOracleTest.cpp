@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <regex>
 
 #include "volume/HostVolume.h"
 #include "volume/fat/FatLayout.h"
@@ -52,11 +51,16 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 // "::/A/B.BIN <4-13> <24-26>" -> 4..13, 24..26 cut to 16 bits.
 std::vector<std::uint16_t> parseShowFat(const std::string& line) {
-    static const std::regex range("<([0-9]+)(?:-([0-9]+))?>");
     std::vector<std::uint16_t> chain;
-    for (std::sregex_iterator it(line.begin(), line.end(), range), end; it != end; ++it) {
-        const unsigned long first = std::stoul((*it)[1]);
-        const unsigned long last = (*it)[2].matched ? std::stoul((*it)[2]) : first;
+    for (std::size_t open = line.find(" <"); open != std::string::npos;
+         open = line.find(" <", open + 1)) {
+        const std::size_t close = line.find('>', open);
+        if (close == std::string::npos) break;
+        const std::string range = line.substr(open + 2, close - open - 2);
+        if (range.empty() || range.find_first_not_of("0123456789-") != std::string::npos) continue;
+        const std::size_t dash = range.find('-');
+        const unsigned long first = std::stoul(range.substr(0, dash));
+        const unsigned long last = dash == std::string::npos ? first : std::stoul(range.substr(dash + 1));
         for (unsigned long c = first; c <= last; ++c) chain.push_back(static_cast<std::uint16_t>(c));
     }
     return chain;
