@@ -476,6 +476,7 @@ int run(int argc, char** argv) {
         command->add_option("--track", options.tracks, "virtual track T.V (track, V.Track 1-8)")
             ->required()
             ->expected(1)
+            ->allow_extra_args(false)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     };
 

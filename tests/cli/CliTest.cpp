@@ -361,8 +361,8 @@ TEST(Cli, CtrlCCancelsAnImportAndLeavesTheDiskAsItWas) {
     const std::string wave = fixture.wave("long.wav", 2, 44100, 60 * kSecondFrames);
     const auto before = mcopyOut(image, "SONG0000.KRV/EVENTLS0.KRV");
 
-    std::vector<std::string> words{KORVOWAV_CLI_PATH, "import", "--quiet", image, "--song", "1",
-                                   "--track",         "6.1",    wave};
+    std::vector<std::string> words{KORVOWAV_CLI_PATH, "import", image, "--song", "1",
+                                   "--track", "6.1", wave, "--quiet"};
     std::vector<char*> argv;
     for (auto& word : words) {
         argv.push_back(word.data());
