@@ -1,5 +1,7 @@
 #include "app/KorvoWavApp.h"
 
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/KorvoWavDlg.h"
@@ -28,11 +30,23 @@ int CKorvoWavApp::run() {
         window.raise();
         window.activateWindow();
     });
-    // For the documentation: KORVOWAV_SCREENSHOT=file.png saves a picture of the window once it
-    // has been shown, then ends the program.
+    // For the documentation: KORVOWAV_SCREENSHOT=file.png clicks the first virtual tracks of
+    // tracks 1 and 2, saves a picture of the window once it has been shown, then ends.
     const QString screenshot = qEnvironmentVariable("KORVOWAV_SCREENSHOT");
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(800, &window, [&window, screenshot] {
+            for (const int v : {0, 8}) {
+                CTrackButton* button = window.matrix().button(v);
+                const QPointF centre = QRectF(button->rect()).center();
+                QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
+                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+                QMouseEvent release(QEvent::MouseButtonRelease, centre,
+                                    button->mapToGlobal(centre), Qt::LeftButton, Qt::NoButton,
+                                    Qt::NoModifier);
+                QCoreApplication::sendEvent(button, &press);
+                QCoreApplication::sendEvent(button, &release);
+            }
+            window.exitButton()->setFocus();
             window.grab().save(screenshot);
             window.reject();
         });

@@ -167,8 +167,10 @@ void CKorvoWavDlg::buildLayout() {
     exitButton_->setFixedWidth(convertButtonFaceSize().width());
     commands->addWidget(exitButton_);
 
+    group->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* middle = new QHBoxLayout;
     middle->addWidget(group);
+    middle->addStretch();
     middle->addLayout(commands);
 
     auto* logo = new QLabel(this);
