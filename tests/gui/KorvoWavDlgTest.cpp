@@ -362,6 +362,44 @@ TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
     (void)progressShown;  // the run may be over before the timer looks
 }
 
+TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
+    DiskFixture disk(kFamilyKrv);
+    disk.addSong(test::songEntry(0, "LONG"));
+    test::EventListDescription events;
+    events.chains[9] = {test::takeEvent(9, 0, 20000, 0x0002)};
+    disk.setEvents(0, events);
+    disk.addTake(0, 0x0002, test::patternBlocks(5, 20000));
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk.root()));
+    click(*window, 9);
+    const QString target = folder.filePath("long.wav");
+    bool ownerDisabledDuringRun = false;
+    whenShown<CWaveFileSaveDialog>([&](CWaveFileSaveDialog& dialog) {
+        dialog.fileNameBox()->setText(target);
+        // Runs at the first event handling inside the export, when the shown percent changes.
+        QTimer::singleShot(0, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* progress = qobject_cast<CProgressDialog*>(widget)) {
+                    ownerDisabledDuringRun = !window->isEnabled();
+                    QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+                }
+            }
+        });
+        static_cast<QDialog&>(dialog).accept();
+    });
+    QTest::mouseClick(window->exportButton(), Qt::LeftButton);
+    EXPECT_TRUE(ownerDisabledDuringRun);
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    EXPECT_TRUE(window->isEnabled());
+    // A valid, shorter file: the header counts only the blocks written before the cancel.
+    const qint64 full =
+        static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeRiff));
+    EXPECT_EQ(KorvoLib::Korvo::recognizeWaveFileType(target.toStdString()),
+              KorvoLib::Korvo::kWaveTypeRiff);
+    EXPECT_LT(QFileInfo(target).size(), full / 10);
+    EXPECT_GT(QFileInfo(target).size(), 44);
+}
+
 TEST_F(KorvoWavDlgTest, CancelledOpenDialogChangesNothing) {
     auto disk = twoSongDisk();
     auto window = makeWindow();
