@@ -1,5 +1,8 @@
 #include "convert/TrackNames.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace korvo {
 
 std::string toRecorderCharacters(const std::string& text) {
@@ -31,17 +34,19 @@ std::string importedTrackName(const std::string& wavePath, int position, int cha
     }
     base = toRecorderCharacters(base);
 
-    std::string suffix;
+    char suffix[16] = "";
     if (channels == 2) {
-        suffix = position == 0 ? "-L" : "-R";
+        std::snprintf(suffix, sizeof suffix, "%s", position == 0 ? "-L" : "-R");
     } else if (channels > 2) {
-        suffix = "-" + std::to_string(position);
+        std::snprintf(suffix, sizeof suffix, "-%d", position);
     }
+    const std::size_t suffixLength = std::strlen(suffix);
     constexpr std::size_t kNameLength = 8;
-    if (base.size() + suffix.size() > kNameLength) {
-        base.resize(suffix.size() < kNameLength ? kNameLength - suffix.size() : 0);
+    if (base.size() + suffixLength > kNameLength) {
+        base.resize(suffixLength < kNameLength ? kNameLength - suffixLength : 0);
     }
-    return base + suffix;
+    base.append(suffix, suffixLength);
+    return base;
 }
 
 }  // namespace korvo
