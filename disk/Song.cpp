@@ -118,9 +118,16 @@ bool CSong::writeEventList(IDiskFiles& disk) const {
         return false;
     }
     if (bytes.size() > *oldSize) {
+        // The growth starts one byte inside the old end, with that byte written back as it is:
+        // some FAT drivers in user space refuse a write that begins exactly at a file's end.
         const std::size_t oldEnd = static_cast<std::size_t>(*oldSize);
-        if (!list->seek(oldEnd) || !list->write(bytes.data() + oldEnd, bytes.size() - oldEnd) ||
-            !list->close()) {
+        const std::size_t from = oldEnd > 0 ? oldEnd - 1 : 0;
+        std::vector<std::uint8_t> growth(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                         bytes.end());
+        if (oldEnd > 0 && (!list->seek(from) || !list->read(growth.data(), 1))) {
+            return false;
+        }
+        if (!list->seek(from) || !list->write(growth.data(), growth.size()) || !list->close()) {
             return false;
         }
         list = disk.open(listPath, OpenMode::update);
@@ -128,8 +135,10 @@ bool CSong::writeEventList(IDiskFiles& disk) const {
             return false;
         }
     }
+    // Cut only when the list shrank: not every driver can change a file's length in place.
+    const bool shrank = bytes.size() < *oldSize;
     return list->seek(0) && list->write(bytes.data(), bytes.size()) &&
-           list->truncate(bytes.size()) && list->close();
+           (!shrank || list->truncate(bytes.size())) && list->close();
 }
 
 void CSong::updateUsedFlags() {

@@ -214,6 +214,26 @@ TEST(EventListFile, AShorterListIsCutToItsNewLength) {
               song->events().serialise().size());
 }
 
+// Drivers that refuse to start a write at a file's end or to truncate still get a grown or
+// rewritten list: the growth starts inside the old end and nothing is cut that did not shrink.
+TEST(EventListFile, GrowsAndRewritesWithoutWritingAtTheEndOrTruncating) {
+    DiskFixture disk = songWithEvents();
+    auto original = loadSong(disk);
+    ASSERT_TRUE(original);
+    CSong grown = *original;
+    ASSERT_TRUE(grown.placeEvent(takeEvent(30, 0, 100, 0x99)));
+    CFolderDiskFiles folder(disk.root(), {});
+    test::FaultyDiskFiles strict(folder);
+    strict.refuseWritesAtEndAndTruncates(true);
+    ASSERT_TRUE(grown.write(strict, kEventListPart));
+    ASSERT_TRUE(grown.write(strict, kEventListPart));  // the same length again
+    auto reloaded = loadSong(folder);
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(listContents(*reloaded), listContents(grown));
+    EXPECT_EQ(disk.readFile(disk.songPath(0, "EVENTLS0.KRV"))->size(),
+              grown.events().serialise().size());
+}
+
 // The same through a real host file that may not grow past a size limit.
 TEST(EventListFile, AHostWriteFailureKeepsTheOldList) {
     DiskFixture disk = songWithEvents();

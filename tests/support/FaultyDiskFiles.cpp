@@ -16,6 +16,9 @@ public:
             return false;
         }
         ++disk_.writes_;
+        if (disk_.refuseAtEnd_ && length_ > 0 && inner_->position() == length_) {
+            return false;
+        }
         if (disk_.failWrite_ != 0 && disk_.writes_ == disk_.failWrite_) {
             failed_ = true;
             return false;
@@ -48,7 +51,7 @@ public:
     std::uint64_t position() const override { return inner_->position(); }
     std::optional<std::uint64_t> size() override { return inner_->size(); }
     bool truncate(std::uint64_t length) override {
-        if (failed_ || !inner_->truncate(length)) {
+        if (failed_ || disk_.refuseAtEnd_ || !inner_->truncate(length)) {
             return false;
         }
         if (disk_.room_ && length < length_) {

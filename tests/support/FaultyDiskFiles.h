@@ -5,7 +5,9 @@
 //   - files may grow only by a given number of bytes in all, as on a nearly full volume: a
 //     write that needs more room writes what fits and fails;
 //   - cluster chains are answered with a given chain (for folders without a raw volume);
-//   - renames fail.
+//   - renames fail;
+//   - as on some FAT drivers in user space, a write that starts exactly at the end of a
+//     non-empty file fails, and so does every truncate.
 // A stream whose write failed stays failed, as a real one does.
 //
 //   test::FaultyDiskFiles disk(folder);
@@ -31,6 +33,7 @@ public:
     void setRoom(std::uint64_t bytes) { room_ = bytes; }
     void answerClusterChains(std::vector<std::uint16_t> chain) { chain_ = std::move(chain); }
     void failRenames(bool fail) { failRenames_ = fail; }
+    void refuseWritesAtEndAndTruncates(bool refuse) { refuseAtEnd_ = refuse; }
     int writesSeen() const { return writes_; }
 
     DiskKind kind() const override { return inner_.kind(); }
@@ -56,6 +59,7 @@ private:
     std::optional<std::uint64_t> room_;
     std::optional<std::vector<std::uint16_t>> chain_;
     bool failRenames_ = false;
+    bool refuseAtEnd_ = false;
 };
 
 }  // namespace korvo::test
