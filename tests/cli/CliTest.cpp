@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@
 #include "tests/support/DiskFixture.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FatImages.h"
+#include "tests/support/FuseMount.h"
 
 namespace korvo::test {
 namespace {
@@ -341,6 +343,66 @@ TEST(Cli, ImportFailuresOnImagesGiveTheirStatus) {
             EXPECT_EQ(name.rfind("TAKE", 0), std::string::npos) << name;  // no orphan takes
         }
     }
+}
+
+// Four upper-case hexadecimal digits, as in a take's name.
+std::string hex4(std::uint32_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value & 0xFFFF));
+    return text;
+}
+
+// The folder route over a real mount: the image mounted by fusefat, the program given only the
+// folder, so that it must find the image behind the mount for the takes' cluster chains.
+TEST(Cli, ExportAndImportThroughAMountedImageMatchTheImageItself) {
+    KORVO_SKIP_WITHOUT_FAT_TOOLS();
+    Disk fixture;
+    const std::string image = fixture.image();
+    const std::string wave = fixture.wave("mounted.wav", 2, 44100, kSecondFrames + 7);
+    const std::string folder = fixture.file("mnt");
+    FuseMount mount(image, folder);
+    if (!mount.mounted()) {
+        GTEST_SKIP() << mount.whyNot();
+    }
+    const auto exported = runCli({"export", folder, "--song", "1", "--track", "1.1", "--track",
+                                  "2.1", "--output", fixture.file("mounted-old.wav"), "--quiet"});
+    EXPECT_EQ(exported.exitStatus, 0) << exported.err;
+    const auto imported =
+        runCli({"import", folder, "--song", "1", "--track", "3.1", "--track", "4.1", wave});
+    EXPECT_EQ(imported.exitStatus, 0) << imported.err;
+    const auto again = runCli({"export", folder, "--song", "1", "--track", "3.1", "--track",
+                               "4.1", "--output", fixture.file("mounted-new.wav"), "--quiet"});
+    EXPECT_EQ(again.exitStatus, 0) << again.err;
+    std::vector<std::string> takes;
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/SONG0000.KRV")) {
+        takes.push_back(entry.path().filename().string());
+    }
+    ASSERT_TRUE(mount.unmount());
+
+    EXPECT_TRUE(fsckFat(image).clean()) << fsckFat(image).output;
+    for (const auto& [tracks, output] :
+         {std::pair{std::vector<std::string>{"1.1", "2.1"}, "mounted-old.wav"},
+          std::pair{std::vector<std::string>{"3.1", "4.1"}, "mounted-new.wav"}}) {
+        const auto direct = runCli({"export", image, "--song", "1", "--track", tracks[0],
+                                    "--track", tracks[1], "--output", fixture.file("direct.wav"),
+                                    "--quiet"});
+        ASSERT_EQ(direct.exitStatus, 0) << direct.err;
+        EXPECT_EQ(readHostFile(fixture.file(output)), readHostFile(fixture.file("direct.wav")))
+            << output;
+    }
+    // Each imported take is named after the first cluster the mount gave it.
+    allowMtoolsOnFuseImages();
+    int imports = 0;
+    for (const auto& name : takes) {
+        if (name.rfind("TAKE", 0) != 0 || name == "TAKE0002.KRV" || name == "TAKE0003.KRV") {
+            continue;
+        }
+        ++imports;
+        const auto clusters = mshowfat(image, "SONG0000.KRV/" + name);
+        ASSERT_TRUE(clusters && !clusters->empty()) << name;
+        EXPECT_EQ(name.substr(4, 4), hex4((*clusters)[0])) << name;
+    }
+    EXPECT_EQ(imports, 2);
 }
 
 bool catchesInterrupt(pid_t pid) {
