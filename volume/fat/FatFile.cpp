@@ -207,7 +207,8 @@ bool FatFile::commit() {
     if (!fs_.writable()) return false;
     if (!flushBuffer() || !zeroFillTo(clusters_.size())) return false;
     clustersOnDisk_ = clusters_.size();
-    if (!fs_.commitFat()) return false;
+    // The data is on the disk before the FAT, and the FAT before the entry that refers to it.
+    if (!fs_.commitFat() || !fs_.barrier()) return false;
     // The slot may have been renamed since the file was opened: only the fields the file owns
     // are changed.
     if (!fs_.readData(where_.offset, &entry_, sizeof entry_)) return false;
@@ -261,6 +262,8 @@ bool FatFile::close() {
             if (fs_.writable()) releaseUncommitted();
         }
     }
+    // A closed file is on the disk, including one that was only created.
+    if (mode_ != OpenMode::read && ok && !fs_.barrier()) ok = false;
     closed_ = true;
     fs_.fileClosed(this);
     if (!ok) failed_ = true;

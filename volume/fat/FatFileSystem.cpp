@@ -114,8 +114,18 @@ bool FatFileSystem::noteWrite(bool ok) {
     if (!ok) {
         failed_ = true;
         error_ = FatError::ioError;
+    } else {
+        unflushed_ = true;
     }
     return ok;
+}
+
+bool FatFileSystem::barrier() {
+    if (!unflushed_) return true;
+    if (!writable()) return fail(FatError::readOnly);
+    if (!noteWrite(volume_.flush())) return false;
+    unflushed_ = false;
+    return true;
 }
 
 bool FatFileSystem::writeData(std::uint64_t offset, const void* data, std::size_t n) {
@@ -145,14 +155,14 @@ bool FatFileSystem::commitFat() {
         changed_ = true;
         if (fsInfoValid_ && !writeFsInfo(false)) return false;
     }
-    return noteWrite(fat_.flush(volume_));
+    return barrier() && noteWrite(fat_.flush(volume_)) && barrier();
 }
 
 bool FatFileSystem::sync() {
     if (!writable()) return !changed_ && !fat_.dirty();
     if (!commitFat()) return false;
     if (changed_ && fsInfoValid_ && !writeFsInfo(true)) return false;
-    return noteWrite(volume_.flush());
+    return barrier();
 }
 
 bool FatFileSystem::writeEntry(const EntryLocation& where, const DirectoryEntry& entry) {
@@ -300,6 +310,7 @@ bool FatFileSystem::placeSlots(DirectoryImage& image, std::uint32_t at,
     const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
     const std::uint32_t end = image.listing.endSlot;
     const std::uint32_t after = at + count;
+    bool prepared = false;  // slots around the group were rewritten first
     if (at > end) {
         // Readers stop at the first end marker: the free slots before the group are marked as
         // deleted instead (written first; harmless on their own).
@@ -308,6 +319,7 @@ bool FatFileSystem::placeSlots(DirectoryImage& image, std::uint32_t at,
             image.slot(i)[0] = kEntryDeleted;
         }
         if (!writeSlots(image, end, at - end)) return false;
+        prepared = true;
     }
     if (after > end) {
         // Slots past the end marker may hold old bytes; those sharing a sector with the group
@@ -321,8 +333,11 @@ bool FatFileSystem::placeSlots(DirectoryImage& image, std::uint32_t at,
             for (std::uint32_t i = after; i < nextEnd; ++i)
                 std::memset(image.slot(i), 0, kDirectoryEntryBytes);
             if (!writeSlots(image, after, 1)) return false;
+            prepared = true;
         }
     }
+    // The group is written only once the slots around it read right on the disk.
+    if (prepared && !barrier()) return false;
     std::memcpy(image.slot(at), slots.data(), slots.size());
     if (!writeSlots(image, at, count)) return false;
     image.listing = parseDirectory(image.bytes.data(), image.bytes.size(), geometry_.isFat32());
@@ -542,32 +557,33 @@ bool FatFileSystem::rename(std::string_view from, std::string_view to) {
         if (item.firstSlot < item.slot && item.firstSlot / perSector == item.slot / perSector) {
             for (std::uint32_t i = item.firstSlot; i < item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
             std::memcpy(image->slot(item.slot), slots->data(), kDirectoryEntryBytes);
-            return writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1);
+            return writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1) && barrier();
         }
         if (item.firstSlot < item.slot) {
             for (std::uint32_t i = item.firstSlot; i < item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
-            if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot)) return false;
+            if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot) || !barrier())
+                return false;
         }
         std::memcpy(image->slot(item.slot), slots->data(), kDirectoryEntryBytes);
-        return writeSlots(*image, item.slot, 1);
+        return writeSlots(*image, item.slot, 1) && barrier();
     }
 
     const std::uint32_t oldCount = item.slot - item.firstSlot + 1;
     if (oldCount == count && item.firstSlot / perSector == item.slot / perSector) {
         // Same number of slots in one sector: rewritten in place with one write.
         std::memcpy(image->slot(item.firstSlot), slots->data(), slots->size());
-        return writeSlots(*image, item.firstSlot, count);
+        return writeSlots(*image, item.firstSlot, count) && barrier();
     }
     const auto at = findFreeSlots(*image, count, item.firstSlot, item.slot + 1);
     if (!at) return error_ == FatError::none ? fail(FatError::full) : false;
     // The old slots go first: an interruption loses the name (lost clusters), never leaves two
     // entries sharing one chain.
     for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
-    if (!writeSlots(*image, item.firstSlot, oldCount)) return false;
+    if (!writeSlots(*image, item.firstSlot, oldCount) || !barrier()) return false;
     if (!placeSlots(*image, *at, *slots)) return false;
     const std::uint32_t slot = *at + count - 1;
     if (openFile != nullptr) openFile->moved({source.directory, slot, slotOffset(*image, slot)});
-    return true;
+    return barrier();
 }
 
 bool FatFileSystem::remove(std::string_view path) {
@@ -593,7 +609,7 @@ bool FatFileSystem::remove(std::string_view path) {
     for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
     if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1)) return false;
     for (std::uint32_t cluster : clusters.clusters) fat_.set(cluster, kFreeCluster);
-    return commitFat();
+    return commitFat() && barrier();
 }
 
 }  // namespace korvo::fat

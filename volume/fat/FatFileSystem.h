@@ -5,8 +5,10 @@
 // The FAT is held in memory (FatTable) and written to every copy when a file is committed.
 // Order of writes for a file: its data clusters, then both FAT copies, then its directory entry;
 // clusters a file gives up are freed only after the entry no longer refers to them. So an
-// interrupted write leaves at most clusters that no entry refers to. After any failed write the
-// volume takes no further writes.
+// interrupted write leaves at most clusters that no entry refers to. Each step is made durable
+// (the device is flushed) before the next one starts, so the order holds on the disk and not
+// only in the order the writes were issued; closing a file, renaming and deleting end with a
+// flush. After any failed write the volume takes no further writes.
 //
 // Allocation: a file that grows takes the cluster after its last one when that is free; a new
 // file (or one whose next cluster is taken) starts at the beginning of the longest free run, or
@@ -86,7 +88,11 @@ public:
     std::optional<std::uint32_t> allocateCluster(std::uint32_t after);
     bool writeData(std::uint64_t offset, const void* data, std::size_t n);
     bool readData(std::uint64_t offset, void* out, std::size_t n);
+    // Writes the changed FAT sectors to every copy, with a flush before (what the FAT is about
+    // to refer to is on the disk first) and after.
     bool commitFat();
+    // Makes every write so far durable before later ones; nothing to do when none is pending.
+    bool barrier();
     bool writeEntry(const EntryLocation& where, const DirectoryEntry& entry);
     void fileClosed(FatFile* file);
 
@@ -121,6 +127,7 @@ private:
     FatError error_ = FatError::none;
     bool failed_ = false;      // a write failed: no more writes
     bool changed_ = false;     // something was written since mount
+    bool unflushed_ = false;   // writes the device has not been asked to make durable
     bool fsInfoValid_ = false; // the FSInfo sector exists and holds our signatures
 };
 

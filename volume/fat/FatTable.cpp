@@ -1,10 +1,17 @@
 #include "volume/fat/FatTable.h"
 
+#include <algorithm>
+
 namespace korvo::fat {
 
 bool FatTable::load(IBlockSource& volume, const FatGeometry& geometry) {
     geometry_ = geometry;
-    bytes_.assign(static_cast<std::size_t>(geometry.fatBytes()), 0);
+    // Only the sectors holding entries of the volume's clusters: a boot sector may declare a FAT
+    // far larger than its clusters need, and the rest is never read or written.
+    const std::uint64_t used = fatEntryByteOffset(geometry.type, geometry.clusterLimit - 1) +
+                               fatEntryByteCount(geometry.type);
+    const std::uint64_t sectors = (used + geometry.bytesPerSector - 1) / geometry.bytesPerSector;
+    bytes_.assign(static_cast<std::size_t>(std::min(geometry.fatBytes(), sectors * geometry.bytesPerSector)), 0);
     dirty_.clear();
     links_.clear();
     if (!volume.readAt(geometry.fatOffset(0), bytes_.data(), bytes_.size())) return false;
@@ -41,7 +48,7 @@ void FatTable::markDirty(std::uint32_t cluster, bool link) {
     const std::uint64_t last = first + fatEntryByteCount(geometry_.type) - 1;
     for (std::uint64_t byte : {first, last}) {
         const auto sector = static_cast<std::uint32_t>(byte / geometry_.bytesPerSector);
-        if (sector >= geometry_.sectorsPerFat) continue;
+        if (std::uint64_t{sector} * geometry_.bytesPerSector >= bytes_.size()) continue;
         dirty_.insert(sector);
         if (link) links_.insert(sector);
     }
@@ -73,9 +80,14 @@ bool FatTable::flush(IBlockTarget& volume) {
         }
         return true;
     };
+    bool wroteNew = false;
     for (std::uint32_t sector : dirty_) {
-        if (links_.count(sector) == 0 && !writeSector(sector)) return false;
+        if (links_.count(sector) != 0) continue;
+        if (!writeSector(sector)) return false;
+        wroteNew = true;
     }
+    // The new entries are durable before an existing chain is linked to them.
+    if (wroteNew && !links_.empty() && !volume.flush()) return false;
     for (std::uint32_t sector : links_) {
         if (!writeSector(sector)) return false;
     }

@@ -3,8 +3,9 @@
 // count, and writing changed sectors back to every FAT copy so that the copies stay equal.
 //
 // Changes stay in memory until flush(). Entries marked as links (an existing chain pointing to
-// clusters just added) are written after all other changed sectors, so an interrupted flush never
-// leaves a chain pointing to an entry that is still free on the disk.
+// clusters just added) are written after all other changed sectors, with a device flush between
+// the two, so an interrupted flush never leaves a chain pointing to an entry that is still free on
+// the disk. Only the sectors holding entries of the volume's clusters are loaded and written.
 
 #include <cstdint>
 #include <optional>
@@ -23,7 +24,7 @@ struct FreeRun {
 
 class FatTable {
 public:
-    // Reads the first FAT copy; false when it cannot be read.
+    // Reads the first FAT copy (the part with entries); false when it cannot be read.
     bool load(IBlockSource& volume, const FatGeometry& geometry);
 
     const std::uint8_t* bytes() const { return bytes_.data(); }
