@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "tests/volume/VolumeTestImages.h"
 #include "volume/HostVolume.h"
 #include "volume/fat/FatLayout.h"
 
@@ -47,23 +48,6 @@ std::vector<std::string> linesOf(const std::string& text) {
         at = end + 1;
     }
     return lines;
-}
-
-// "::/A/B.BIN <4-13> <24-26>" -> 4..13, 24..26 cut to 16 bits.
-std::vector<std::uint16_t> parseShowFat(const std::string& line) {
-    std::vector<std::uint16_t> chain;
-    for (std::size_t open = line.find(" <"); open != std::string::npos;
-         open = line.find(" <", open + 1)) {
-        const std::size_t close = line.find('>', open);
-        if (close == std::string::npos) break;
-        const std::string range = line.substr(open + 2, close - open - 2);
-        if (range.empty() || range.find_first_not_of("0123456789-") != std::string::npos) continue;
-        const std::size_t dash = range.find('-');
-        const unsigned long first = std::stoul(range.substr(0, dash));
-        const unsigned long last = dash == std::string::npos ? first : std::stoul(range.substr(dash + 1));
-        for (unsigned long c = first; c <= last; ++c) chain.push_back(static_cast<std::uint16_t>(c));
-    }
-    return chain;
 }
 
 class VolumeOracle : public ::testing::Test {
@@ -133,7 +117,7 @@ protected:
             const std::string path = entry.substr(3);
             const auto shown = run("mshowfat -i " + quoted(target) + " " + quoted(entry));
             ASSERT_TRUE(shown) << entry;
-            const auto expected = parseShowFat(*shown);
+            const auto expected = test::parseShowFat(*shown);
 
             std::vector<std::uint16_t> chain;
             std::string reason;

@@ -3,7 +3,7 @@
 // stored, so volumes of gigabytes cost a few FAT sectors), a builder that lays out the boot
 // sector, the FAT copies and root entries exactly as a test wants them (cycles, straddling FAT12
 // entries, out-of-range numbers), and an IVolumeFile over such an image whose sectors can be made
-// unreadable.
+// unreadable. Also the reading of what mshowfat prints, for the tests that use it as an oracle.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -304,5 +304,23 @@ public:
 private:
     SparseImage& image_;
 };
+
+// The clusters of one mshowfat line, every range of a fragmented file in order:
+// "::/A/B.BIN <4-13> <24-26>" -> 4..13, 24..26, cut to 16 bits.
+inline std::vector<std::uint16_t> parseShowFat(const std::string& line) {
+    std::vector<std::uint16_t> chain;
+    for (std::size_t open = line.find(" <"); open != std::string::npos;
+         open = line.find(" <", open + 1)) {
+        const std::size_t close = line.find('>', open);
+        if (close == std::string::npos) break;
+        const std::string range = line.substr(open + 2, close - open - 2);
+        if (range.empty() || range.find_first_not_of("0123456789-") != std::string::npos) continue;
+        const std::size_t dash = range.find('-');
+        const unsigned long first = std::stoul(range.substr(0, dash));
+        const unsigned long last = dash == std::string::npos ? first : std::stoul(range.substr(dash + 1));
+        for (unsigned long c = first; c <= last; ++c) chain.push_back(static_cast<std::uint16_t>(c));
+    }
+    return chain;
+}
 
 }  // namespace korvo::test
