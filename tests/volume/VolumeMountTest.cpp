@@ -87,7 +87,7 @@ TEST(VolumeMountTable, UserSpaceFatMountLeadsToItsImage) {
                            "' ::/SONG0000.KRV/TAKE0003.KRV").c_str()),
               0);
     // Started from its own folder with a relative image path, as a user would type it.
-    const bool mounted = std::system(("cd '" + folder.string() + "' && fusefat -o ro rec.img mnt "
+    const bool mounted = std::system(("cd '" + folder.string() + "' && timeout 10 fusefat -o ro rec.img mnt "
                                       ">/dev/null 2>&1").c_str()) == 0;
     if (!mounted) {
         fs::remove_all(folder);
@@ -102,7 +102,8 @@ TEST(VolumeMountTable, UserSpaceFatMountLeadsToItsImage) {
     std::string reason;
     const bool chainRead = volume && clusterChainOnDevice(volume->device, 0,
                                                           "SONG0000.KRV/take0003.krv", chain, &reason);
-    std::system(("fusermount3 -u '" + mountPoint + "'").c_str());
+    if (std::system(("timeout 10 fusermount3 -u '" + mountPoint + "'").c_str()) != 0)
+        std::system(("fusermount3 -u -z '" + mountPoint + "'").c_str());
     fs::remove_all(folder);
 
     ASSERT_TRUE(volume);

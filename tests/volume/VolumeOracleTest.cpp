@@ -153,6 +153,7 @@ struct Format {
 TEST_F(VolumeOracle, ChainsEqualMshowfatOnBareVolumes) {
     const Format formats[] = {
         {"fat12-32k", "12", 64, 16 * 1024},
+        {"fat12-64k", "12", 128, 32 * 1024},
         {"fat16-32k", "16", 64, 256 * 1024},
         {"fat16-64k", "16", 128, 512 * 1024},
         {"fat32-32k", "32", 64, 2150L * 1024},
