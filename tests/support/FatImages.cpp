@@ -162,13 +162,38 @@ bool imageFromFolder(const std::string& folder, const std::string& image, fat::F
 
 bool InterruptedDevice::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
     ++writes_;
-    if (interrupted()) return false;
+    if (interrupted()) {
+        if (writes_ == failAt_ && reorder_) loseUnflushedWrites();
+        return false;
+    }
     if (undo_ != nullptr) {
         std::vector<std::uint8_t> old(n);
         if (!inner_->readAt(offset, old.data(), n)) return false;
         undo_->replaced.emplace_back(offset, std::move(old));
     }
+    if (reorder_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        lastWrite_ = {offset, std::vector<std::uint8_t>(bytes, bytes + n)};
+    }
     return inner_->writeAt(offset, data, n);
+}
+
+bool InterruptedDevice::flush() {
+    if (interrupted()) return false;
+    ++flushes_;
+    if (undo_ != nullptr) flushedUpTo_ = undo_->replaced.size();
+    return true;
+}
+
+void InterruptedDevice::loseUnflushedWrites() {
+    // Every write since the last flush is taken back, newest first, and only the most recent one
+    // is put down again. The undo log keeps its entries: undoing them all later, newest first,
+    // still gives the image from before.
+    auto& replaced = undo_->replaced;
+    if (replaced.size() <= flushedUpTo_ + 1) return;
+    for (std::size_t i = replaced.size(); i-- > flushedUpTo_;)
+        inner_->writeAt(replaced[i].first, replaced[i].second.data(), replaced[i].second.size());
+    inner_->writeAt(lastWrite_.first, lastWrite_.second.data(), lastWrite_.second.size());
 }
 
 bool undoWrites(const std::string& image, UndoLog& undo) {

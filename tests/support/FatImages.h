@@ -86,29 +86,43 @@ bool imageFromFolder(const std::string& folder, const std::string& image, fat::F
 // power went: the image keeps exactly the writes before it. failAt 0 never fails.
 // With an undo log, the bytes each write replaced are kept so that the image can be put back
 // (undoWrites) without copying it whole.
+// With `reorder` (needs the undo log) the power goes while the disk holds the writes since the
+// last flush in its cache and stores them in any order: of those, only the most recent one
+// reaches the image. Code that relies on write order without a flush in between shows up there.
+// flush() marks the point the writes before it are durable; the image file itself is not
+// synced, since it is read back through the host's cache.
 struct UndoLog {
     std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> replaced;
 };
 class InterruptedDevice final : public fat::IBlockTarget {
 public:
     InterruptedDevice(std::unique_ptr<fat::IBlockTarget> inner, std::uint64_t failAt,
-                      UndoLog* undo = nullptr)
-        : inner_(std::move(inner)), failAt_(failAt), undo_(undo) {}
+                      UndoLog* undo = nullptr, bool reorder = false)
+        : inner_(std::move(inner)), failAt_(failAt), undo_(undo), reorder_(reorder && undo != nullptr) {
+        if (undo_ != nullptr) flushedUpTo_ = undo_->replaced.size();
+    }
     bool readAt(std::uint64_t offset, void* out, std::size_t n) override {
         return inner_->readAt(offset, out, n);
     }
     std::uint64_t size() const override { return inner_->size(); }
     bool writeAt(std::uint64_t offset, const void* data, std::size_t n) override;
-    bool flush() override { return !interrupted() && inner_->flush(); }
+    bool flush() override;
     bool writable() const override { return inner_->writable(); }
     std::uint64_t writes() const { return writes_; }
+    std::uint64_t flushes() const { return flushes_; }
     bool interrupted() const { return failAt_ != 0 && writes_ >= failAt_; }
 
 private:
+    void loseUnflushedWrites();
+
     std::unique_ptr<fat::IBlockTarget> inner_;
     std::uint64_t failAt_;
     UndoLog* undo_;
-    std::uint64_t writes_ = 0;  // attempted
+    bool reorder_;
+    std::uint64_t writes_ = 0;   // attempted
+    std::uint64_t flushes_ = 0;  // answered
+    std::size_t flushedUpTo_ = 0;  // undo entries before this one are durable
+    std::pair<std::uint64_t, std::vector<std::uint8_t>> lastWrite_;
 };
 
 // Puts back what the logged writes replaced, newest first, and empties the log.
