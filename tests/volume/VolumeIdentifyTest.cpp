@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/volume/VolumeTestImages.h"
@@ -162,6 +163,31 @@ TEST_F(VolumeDeviceFile, ChainOfAFileWithoutClustersIsNoChain) {
     EXPECT_NE(reason.find("EMPTY.KRV"), std::string::npos);
     EXPECT_TRUE(clusterChainOnDevice(path("disk.img"), 0, "take0009.krv", chain, &reason));
     EXPECT_EQ(chain, (std::vector<std::uint16_t>{9, 10}));
+}
+
+// A root folder with no end marker whose cluster chain leads back to itself: the lookup ends
+// instead of walking the loop, and a damaged folder gives no chain, not one of a guessed file.
+TEST_F(VolumeDeviceFile, LookupInAFolderWhoseChainLoopsEndsWithoutAChain) {
+    TestFatImage fat(TestFatImage::fat32(70000, 1));
+    const std::uint32_t slots = 512 / 32;
+    for (std::uint32_t slot = 0; slot < slots; ++slot) {
+        char name[12];
+        std::snprintf(name, sizeof name, "TAKE%04XKRV", 100 + slot);
+        fat.linkChain({100 + slot});
+        fat.addRootFile(name, 100 + slot, 512, slot);
+    }
+    std::vector<std::uint16_t> chain;
+    std::string reason;
+    ASSERT_TRUE(fat.image().saveTo(path("loop.img")));
+    EXPECT_TRUE(clusterChainOnDevice(path("loop.img"), 0, "TAKE0073.KRV", chain, &reason)) << reason;
+    EXPECT_EQ(chain, (std::vector<std::uint16_t>{0x73}));
+
+    fat.setEntry(2, 2);
+    ASSERT_TRUE(fat.image().saveTo(path("loop.img")));
+    EXPECT_FALSE(clusterChainOnDevice(path("loop.img"), 0, "TAKE0073.KRV", chain, &reason));
+    EXPECT_TRUE(chain.empty());
+    EXPECT_FALSE(clusterChainOnDevice(path("loop.img"), 0, "TAKE0200.KRV", chain, &reason));
+    EXPECT_FALSE(clusterChainOnDevice(path("loop.img"), 0, "TAKE0064.KRV/X.KRV", chain, &reason));
 }
 
 }  // namespace
