@@ -53,6 +53,21 @@ std::vector<std::uint32_t> widen(const std::vector<std::uint16_t>& chain) {
     return std::vector<std::uint32_t>(chain.begin(), chain.end());
 }
 
+// Whether every FAT copy of the image holds the same bytes as the first.
+::testing::AssertionResult fatCopiesEqual(const std::string& image) {
+    const auto bytes = test::readHostFile(image);
+    if (bytes.size() < 512) return ::testing::AssertionFailure() << "no boot sector";
+    const auto g = fat::parseBootSector(bytes.data(), 512, bytes.size());
+    if (!g) return ::testing::AssertionFailure() << "boot sector refused";
+    const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(g->fatOffset(0));
+    for (std::uint32_t copy = 1; copy < g->fatCount; ++copy) {
+        const auto other = bytes.begin() + static_cast<std::ptrdiff_t>(g->fatOffset(copy));
+        if (!std::equal(first, first + static_cast<std::ptrdiff_t>(g->fatBytes()), other))
+            return ::testing::AssertionFailure() << "FAT copy " << copy << " differs from the first";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 struct ImageCase {
     FatType type;
     std::uint32_t clusterBytes;
@@ -113,16 +128,18 @@ TEST_P(FatImageOracle, FilesWeCreateGrowRenameCutAndDeleteSatisfyFsckAndMtools) 
         ASSERT_TRUE(writeFile(*disk, "SONG0000.KRV/DOOMED.KRV", pattern(cluster * 2, 5)));
         ASSERT_TRUE(disk->remove("SONG0000.KRV/DOOMED.KRV"));
 
-        std::vector<std::uint16_t> chain;
-        ASSERT_TRUE(disk->clusterChain("SONG0000.KRV/TAKE0100.KRV", chain));
-        EXPECT_EQ(widen(chain), test::mshowfat(image_, "SONG0000.KRV/TAKE0100.KRV"));
-        ASSERT_TRUE(disk->clusterChain("SONG0000.KRV/TAKE0002.KRV", chain));
-        EXPECT_EQ(widen(chain), test::mshowfat(image_, "SONG0000.KRV/TAKE0002.KRV"));
+        for (const char* name : {"TAKE0100.KRV", "TAKE0002.KRV", "EVENTLS0.KRV", "SONG.QMT"}) {
+            const std::string path = std::string("SONG0000.KRV/") + name;
+            std::vector<std::uint16_t> chain;
+            ASSERT_TRUE(disk->clusterChain(path, chain)) << path;
+            EXPECT_EQ(widen(chain), test::mshowfat(image_, path)) << path;
+        }
         EXPECT_EQ(readFile(*disk, "SONG0000.KRV/TAKE0002.KRV"), keep);
     }
 
     const auto check = test::fsckFat(image_);
     EXPECT_TRUE(check.clean()) << check.output;
+    EXPECT_TRUE(fatCopiesEqual(image_));
     const auto listing = test::mdir(image_, "SONG0000.KRV");
     ASSERT_TRUE(listing);
     auto names = listing->shortNames;
@@ -176,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(Images, FatImageOracle,
                                          ImageCase{FatType::fat12, 2048, true},
                                          ImageCase{FatType::fat16, 32768, true},
                                          ImageCase{FatType::fat16, 65536, true},
-                                         ImageCase{FatType::fat32, 1024, true}),
+                                         ImageCase{FatType::fat32, 1024, true},
+                                         ImageCase{FatType::fat32, 32768, true}),
                          caseName);
 
 class FatImageDisk : public testing::Test {

@@ -7,6 +7,7 @@
 
 #include "volume/fat/FatLayout.h"
 #include "volume/fat/FatNames.h"
+#include "volume/fat/FatTable.h"
 
 namespace korvo::fat {
 namespace {
@@ -93,6 +94,48 @@ TEST(FatBootSector, Fat32RootClusterMustLieInsideTheVolume) {
     EXPECT_FALSE(parseBootSector(s.data(), s.size(), 0));
     writeLittleEndian32(&s[boot::kRootCluster32], 1);
     EXPECT_FALSE(parseBootSector(s.data(), s.size(), 0));
+}
+
+// A volume of zeros that only counts what is read from it.
+class CountingZeros final : public IBlockSource {
+public:
+    explicit CountingZeros(std::uint64_t size) : size_(size) {}
+    bool readAt(std::uint64_t offset, void* out, std::size_t n) override {
+        if (offset > size_ || n > size_ - offset) return false;
+        std::memset(out, 0, n);
+        bytesRead += n;
+        return true;
+    }
+    std::uint64_t size() const override { return size_; }
+    std::uint64_t bytesRead = 0;
+
+private:
+    std::uint64_t size_;
+};
+
+TEST(FatTableLoad, ADeclaredFatFarLargerThanTheClustersNeedIsNotReadWhole) {
+    // 70000 clusters need 274 KiB of FAT; the boot sector declares two FATs of 2 GiB each.
+    std::vector<std::uint8_t> s(512, 0);
+    writeLittleEndian16(&s[boot::kBytesPerSector], 512);
+    s[boot::kSectorsPerCluster] = 1;
+    writeLittleEndian16(&s[boot::kReservedSectors], 32);
+    s[boot::kFatCount] = 2;
+    const std::uint32_t fatSectors = 4u << 20;
+    writeLittleEndian32(&s[boot::kTotalSectors32], 32 + 2 * fatSectors + 70000);
+    writeLittleEndian32(&s[boot::kSectorsPerFat32], fatSectors);
+    writeLittleEndian32(&s[boot::kRootCluster32], 2);
+    CountingZeros volume(std::uint64_t{32 + 2 * fatSectors + 70000} * 512);
+    const auto g = parseBootSector(s.data(), s.size(), volume.size());
+    ASSERT_TRUE(g);
+    ASSERT_EQ(g->clusterCount, 70000u);
+
+    FatTable table;
+    ASSERT_TRUE(table.load(volume, *g));
+    EXPECT_EQ(table.byteCount(), (70002u * 4 + 511) / 512 * 512);
+    EXPECT_EQ(volume.bytesRead, table.byteCount());
+    EXPECT_EQ(table.freeCount(), 70000u);
+    EXPECT_TRUE(table.isFree(70001));
+    EXPECT_FALSE(table.isFree(70002)) << "past the last cluster";
 }
 
 TEST(FatEntries, Fat12OddClustersTakeTheHighTwelveBitsAndWritesKeepNeighbours) {

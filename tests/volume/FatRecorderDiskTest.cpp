@@ -9,6 +9,7 @@
 #include "disk/TakeFile.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/FatImages.h"
+#include "volume/fat/DirectoryWalk.h"
 #include "volume/fat/ImageDiskFiles.h"
 
 namespace korvo {
@@ -54,6 +55,60 @@ TEST_F(FatRecorderDisk, ReadOnlyIdentifyingFileMakesTheDiskReadOnly) {
     DiskFamily family = kFamilyNone;
     EXPECT_EQ(checkDisk(*disk, family), kDiskReadOnly);
     EXPECT_EQ(family, kFamilyKrv);
+}
+
+TEST_F(FatRecorderDisk, ReadOnlyImageIsReadableButNotWritableAndStaysUntouched) {
+    // Opened read-only, as an image file without write permission or a write-protected device
+    // is (file modes cannot make it so when the tests run with full rights).
+    const auto before = test::readHostFile(image_);
+    {
+        int error = 0;
+        auto device = fat::FileBlockDevice::open(image_, /*writable=*/false, &error);
+        ASSERT_TRUE(device);
+        auto disk = openImageDiskFiles(std::move(device), image_, 0);
+        DiskFamily family = kFamilyNone;
+        EXPECT_EQ(checkDisk(*disk, family), kDiskReadOnly);
+        EXPECT_EQ(family, kFamilyKrv);
+        CSong song(test::songEntry(0, "DEMO"), kFamilyKrv);
+        CTakeFile take(*disk, *TakeGeometry::of(kFamilyKrv, 5));
+        EXPECT_TRUE(take.openForReading(song, 0x0002, 0));
+        CTakeWriter writer(*disk, *TakeGeometry::of(kFamilyKrv, 5), song, 5);
+        EXPECT_FALSE(writer.created());
+        EXPECT_FALSE(disk->rename("SONG0000.KRV/TAKE0002.KRV", "SONG0000.KRV/TAKE0003.KRV"));
+        EXPECT_FALSE(disk->remove("SONG0000.KRV/TAKE0002.KRV"));
+    }
+    EXPECT_EQ(test::readHostFile(image_), before);
+}
+
+TEST_F(FatRecorderDisk, DamagedBootDataIsNotARecorderDiskAndAnUnreadableRootCannotBeRead) {
+    const auto sound = test::readHostFile(image_);
+    auto zeroed = sound;
+    std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
+    ASSERT_TRUE(test::writeHostFile(image_, zeroed));
+    {
+        auto disk = openImageDiskFiles(image_, 0);
+        DiskFamily family = kFamilyNone;
+        EXPECT_EQ(checkDisk(*disk, family), kDiskNotRecorder);
+    }
+    EXPECT_EQ(test::readHostFile(image_), zeroed);
+
+    // The same recorder disk on FAT32, whose root folder's chain now runs in a circle.
+    const std::string fat32 = images_.path() + "/recorder32.img";
+    ASSERT_TRUE(test::imageFromFolder(fixture_.root(), fat32, FatType::fat32, 4096,
+                                      test::smallVolumeBytes(FatType::fat32, 4096)));
+    auto bytes = test::readHostFile(fat32);
+    const auto g = fat::parseBootSector(bytes.data(), 512, bytes.size());
+    ASSERT_TRUE(g && g->isFat32());
+    for (std::uint32_t copy = 0; copy < g->fatCount; ++copy)
+        fat::writeLittleEndian32(&bytes[g->fatOffset(copy) + 4 * g->rootCluster], g->rootCluster);
+    ASSERT_TRUE(test::writeHostFile(fat32, bytes));
+    {
+        auto disk = openImageDiskFiles(fat32, 0);
+        DiskFamily family = kFamilyNone;
+        EXPECT_EQ(checkDisk(*disk, family), kDiskAccessDenied);
+        EXPECT_FALSE(disk->open("SONG0000.KRV/TAKEXXXX.KRV.TMP00", OpenMode::write));
+    }
+    EXPECT_EQ(test::readHostFile(fat32), bytes) << "nothing written";
 }
 
 TEST_F(FatRecorderDisk, CompletedTakeIsAPlainEightThreeEntryNamedAfterItsFirstCluster) {
