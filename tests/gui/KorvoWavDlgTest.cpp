@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,8 @@
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
 #include "tests/support/DiskFixture.h"
+#include "tests/support/EngineFixture.h"
+#include "tests/support/FaultyDiskFiles.h"
 #include "wavefile/WaveFile.h"
 
 namespace korvo {
@@ -199,6 +202,35 @@ TEST_F(KorvoWavDlgTest, DiskAndSongChoiceRefreshTheView) {
     EXPECT_TRUE(messages.texts.isEmpty());
 }
 
+TEST_F(KorvoWavDlgTest, SongThatCannotBeLoadedKeepsTheListButDisablesTheView) {
+    auto disk = twoSongDisk();
+    std::filesystem::remove(disk->hostPath(disk->songPath(1, "EVENTLS0.KRV")));
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 9);
+    ASSERT_TRUE(window->exportButton()->isEnabled());
+
+    QComboBox& songs = *window->songCombo();
+    songs.setCurrentIndex(1);
+    emit songs.activated(1);
+    EXPECT_EQ(messages.texts, QStringList{"Failed to read song."});
+    EXPECT_TRUE(songs.isEnabled());
+    EXPECT_EQ(songs.count(), 2);
+    EXPECT_FALSE(button(*window, 9).isEnabled());
+    EXPECT_FALSE(button(*window, 9).hasData());
+    EXPECT_EQ(button(*window, 9).title(), "");
+    EXPECT_EQ(window->dataTypeEdit()->text(), "");
+    EXPECT_FALSE(window->exportButton()->isEnabled());
+    EXPECT_FALSE(window->importButton()->isEnabled());
+
+    // Back on the first song, the kept selection enables the commands again.
+    songs.setCurrentIndex(0);
+    emit songs.activated(0);
+    EXPECT_EQ(messages.texts.size(), 1);
+    EXPECT_TRUE(button(*window, 9).isSelected());
+    EXPECT_TRUE(window->exportButton()->isEnabled());
+}
+
 TEST_F(KorvoWavDlgTest, BlockWidthEightShowsNoDataType) {
     DiskFixture disk(kFamilyKrv);
     disk.addSong(test::songEntry(0, "RAW", test::kRate48000, 0));
@@ -284,19 +316,27 @@ TEST_F(KorvoWavDlgTest, RenameToTheSameNameWritesNothing) {
 
 TEST_F(KorvoWavDlgTest, FailedRenameShowsTheMessageAndKeepsTheOldName) {
     auto disk = namedDisk();
+    // The window's disk passes everything through, except that the next write fails.
+    const std::unique_ptr<IDiskFiles> inner = openDiskFiles(disk->root(), {});
+    test::FaultyDiskFiles faulty(*inner);
     auto window = makeWindow();
+    window->converter().setDiskOpener([&faulty](const std::string&, const DiskOptions&) {
+        return std::make_unique<test::DiskReference>(faulty);
+    });
     window->selectDisk(QString::fromStdString(disk->root()));
-    const std::string songFile = disk->hostPath(disk->songPath(0, "SONG.QMT"));
-    std::filesystem::permissions(songFile, std::filesystem::perms::owner_read);
-    if (QFile(QString::fromStdString(songFile)).open(QIODevice::ReadWrite)) {
-        GTEST_SKIP() << "running with rights that ignore file permissions, so the song file "
-                        "cannot be made unwritable";
-    }
+    ASSERT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    const auto before = disk->readFile(disk->songPath(0, "SONG.QMT"));
+    faulty.failWriteNumber(faulty.writesSeen() + 1);
+
     typeIntoPopup("NEW");
     QTest::mouseClick(&button(*window, 7), Qt::RightButton);
     EXPECT_EQ(messages.texts, QStringList{"Failed to write song."});
     EXPECT_EQ(button(*window, 7).title(), "TR7");
     EXPECT_EQ(window->converter().song()->name(7), "TR7");
+    EXPECT_EQ(disk->readFile(disk->songPath(0, "SONG.QMT")), before);
+    // The view was reloaded from the disk and still works.
+    EXPECT_TRUE(button(*window, 7).isEnabled());
+    EXPECT_EQ(button(*window, 12).title(), "EIGHTCHR");
 }
 
 TEST_F(KorvoWavDlgTest, RenameRefusesCharactersTheRecorderCannotShow) {
@@ -398,6 +438,43 @@ TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
               KorvoLib::Korvo::kWaveTypeRiff);
     EXPECT_LT(QFileInfo(target).size(), full / 10);
     EXPECT_GT(QFileInfo(target).size(), 44);
+}
+
+TEST_F(KorvoWavDlgTest, UnreadableWaveAndUnwritableTargetShowTheirStatus) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 3);
+
+    const QString garbage = folder.filePath("garbage.wav");
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RIFF and then nothing a wave file would hold");
+    file.close();
+    whenShown<CWaveFileOpenDialog>([garbage](CWaveFileOpenDialog& dialog) {
+        dialog.selectFile(garbage);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts, QStringList{"Failed to read wave file."});
+    EXPECT_FALSE(button(*window, 3).hasData());
+
+    click(*window, 0);
+    // No remembered file: the dialog would put it into the name box once its folder is read,
+    // which may be after this test has typed its name.
+    writePreference(kFileDialogSection, kFileKey, "");
+    // A folder under the chosen name: nothing can be written there, and it must survive.
+    const QString target = folder.filePath("taken.wav");
+    ASSERT_TRUE(QDir(folder.path()).mkdir("taken.wav"));
+    whenShown<CWaveFileSaveDialog>([target](CWaveFileSaveDialog& dialog) {
+        dialog.fileNameBox()->setText(target);
+        dialog.QDialog::accept();  // past the dialog's own look into the folder
+    });
+    QTest::mouseClick(window->exportButton(), Qt::LeftButton);
+    ASSERT_EQ(messages.texts.size(), 2);
+    EXPECT_EQ(messages.texts.last(), "Failed to write wave file.");
+    EXPECT_TRUE(QFileInfo(target).isDir());
+    EXPECT_TRUE(window->isEnabled());
 }
 
 TEST_F(KorvoWavDlgTest, CancelledOpenDialogChangesNothing) {
