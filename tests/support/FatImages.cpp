@@ -211,8 +211,16 @@ std::unique_ptr<fat::IBlockTarget> openImageDevice(const std::string& image) {
 }
 
 std::vector<std::uint8_t> readHostFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // In one read: images are hundreds of MiB (sparse), too many to take byte by byte.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 bool writeHostFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

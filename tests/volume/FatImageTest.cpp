@@ -55,14 +55,18 @@ std::vector<std::uint32_t> widen(const std::vector<std::uint16_t>& chain) {
 
 // Whether every FAT copy of the image holds the same bytes as the first.
 ::testing::AssertionResult fatCopiesEqual(const std::string& image) {
-    const auto bytes = test::readHostFile(image);
-    if (bytes.size() < 512) return ::testing::AssertionFailure() << "no boot sector";
-    const auto g = fat::parseBootSector(bytes.data(), 512, bytes.size());
+    auto device = test::openImageDevice(image);
+    std::uint8_t sector[512];
+    if (!device || !device->readAt(0, sector, sizeof sector))
+        return ::testing::AssertionFailure() << "no boot sector";
+    const auto g = fat::parseBootSector(sector, sizeof sector, device->size());
     if (!g) return ::testing::AssertionFailure() << "boot sector refused";
-    const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(g->fatOffset(0));
+    std::vector<std::uint8_t> first(static_cast<std::size_t>(g->fatBytes()));
+    std::vector<std::uint8_t> other(first.size());
+    if (!device->readAt(g->fatOffset(0), first.data(), first.size()))
+        return ::testing::AssertionFailure() << "first FAT unreadable";
     for (std::uint32_t copy = 1; copy < g->fatCount; ++copy) {
-        const auto other = bytes.begin() + static_cast<std::ptrdiff_t>(g->fatOffset(copy));
-        if (!std::equal(first, first + static_cast<std::ptrdiff_t>(g->fatBytes()), other))
+        if (!device->readAt(g->fatOffset(copy), other.data(), other.size()) || other != first)
             return ::testing::AssertionFailure() << "FAT copy " << copy << " differs from the first";
     }
     return ::testing::AssertionSuccess();
