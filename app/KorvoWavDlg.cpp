@@ -229,8 +229,9 @@ void CKorvoWavDlg::restoreRememberedDisk() {
         return;
     }
     int row = driveCombo_->findData(remembered, kRootPathRole);
-    // A disk image opened before is listed again; a folder must still be mounted.
-    if (row < 0 && QFileInfo(remembered).isFile()) {
+    // A disk image or device opened before is listed again; a folder must still be mounted.
+    const QFileInfo disk(remembered);
+    if (row < 0 && disk.exists() && !disk.isDir()) {
         row = addDisk(remembered);
     }
     if (row >= 0) {

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -21,6 +21,7 @@
 #include "app/KorvoWavDlg.h"
 #include "app/Preferences.h"
 #include "app/ProgressDialog.h"
+#include "controls/Artwork.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
 #include "tests/support/DiskFixture.h"
@@ -272,6 +273,38 @@ TEST_F(KorvoWavDlgTest, SelectionKeepsTwoOfDifferentTracksAndHandsThemOverAscend
     EXPECT_TRUE(window->converter().selectedTracks().empty());
     EXPECT_FALSE(window->exportButton()->isEnabled());
     EXPECT_FALSE(window->importButton()->isEnabled());
+}
+
+TEST_F(KorvoWavDlgTest, ConvertButtonsShowTheirFourFaces) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    CConvertButton& import = *window->importButton();
+    const auto drawn = [](CConvertButton& button) {
+        return button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto face = [](const CConvertButton& button, char letter) {
+        return convertButtonFace(button.caption(), letter)
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    EXPECT_EQ(drawn(import), face(import, 'X'));
+
+    click(*window, 9);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->exitButton()->setFocus();
+    EXPECT_EQ(import.currentFace(), 'U');
+    EXPECT_EQ(drawn(import), face(import, 'U'));
+    import.setFocus();
+    EXPECT_EQ(import.currentFace(), 'F');
+    EXPECT_EQ(drawn(import), face(import, 'F'));
+    import.setDown(true);
+    EXPECT_EQ(import.currentFace(), 'D');
+    EXPECT_EQ(drawn(import), face(import, 'D'));
+    import.setDown(false);
+    EXPECT_EQ(window->exportButton()->caption(), "CONVERT_Korvo_TO_WAVE");
+    EXPECT_EQ(import.caption(), "CONVERT_WAVE_TO_Korvo");
 }
 
 TEST_F(KorvoWavDlgTest, RenameCutsToEightCharactersAndStoresThemInTheSongFile) {

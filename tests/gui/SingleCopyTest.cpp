@@ -1,3 +1,7 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -5,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <unistd.h>
 
 #include "app/SingleCopy.h"
 
@@ -47,6 +53,59 @@ TEST(SingleCopyTest, SecondCopyStillEndsWhenTheFirstCannotBeReached) {
     EXPECT_FALSE(second.acquire());
     EXPECT_FALSE(second.askFirstToRaise());
 }
+
+#ifdef KORVOWAV_GUI_PATH
+// The program as a user starts it: a copy under a name of its own in a folder of its own, so
+// that its preference file and lock stay inside the test's folder.
+class ProgramCopy {
+public:
+    explicit ProgramCopy(const QTemporaryDir& folder)
+        : program_(folder.filePath("korvowav-twice")) {
+        QFile::copy(KORVOWAV_GUI_PATH, program_);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_RUNTIME_DIR", folder.path());
+        environment.insert("XDG_CONFIG_HOME", folder.path());
+        environment_ = environment;
+    }
+    const QString& program() const { return program_; }
+    void start(QProcess& process) const {
+        process.setProcessEnvironment(environment_);
+        process.start(program_, {});
+    }
+
+private:
+    QString program_;
+    QProcessEnvironment environment_;
+};
+
+TEST(SingleCopyTest, StartingTheProgramTwiceLeavesOneCopyRunning) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const ProgramCopy copy(folder);
+    ASSERT_TRUE(QFileInfo(copy.program()).isExecutable());
+    const QString lock = folder.filePath("korvowav-twice-" + QString::number(::getuid()) + ".lock");
+
+    QProcess first;
+    copy.start(first);
+    ASSERT_TRUE(first.waitForStarted(5000));
+    for (int i = 0; i < 100 && !QFile::exists(lock); ++i) {
+        QTest::qWait(50);
+    }
+    ASSERT_TRUE(QFile::exists(lock)) << "the first copy never took its lock";
+
+    QProcess second;
+    copy.start(second);
+    ASSERT_TRUE(second.waitForStarted(5000));
+    EXPECT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill();
+    first.waitForFinished(5000);
+}
+#endif
 
 }  // namespace
 }  // namespace korvo
