@@ -56,7 +56,7 @@ TEST(SingleCopyTest, SecondCopyStillEndsWhenTheFirstCannotBeReached) {
 
 #ifdef KORVOWAV_GUI_PATH
 // The program as a user starts it: a copy under a name of its own in a folder of its own, so
-// that its preference file and lock stay inside the test's folder.
+// that its preference file, lock and socket stay inside the test's folder.
 class ProgramCopy {
 public:
     explicit ProgramCopy(const QTemporaryDir& folder)
@@ -66,6 +66,7 @@ public:
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("XDG_RUNTIME_DIR", folder.path());
         environment.insert("XDG_CONFIG_HOME", folder.path());
+        environment.insert("TMPDIR", folder.path());  // where the local socket lives
         environment_ = environment;
     }
     const QString& program() const { return program_; }
