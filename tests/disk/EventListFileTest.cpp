@@ -148,6 +148,13 @@ TEST(EventListFile, ASectionCountPastTheCapacityReadsOnlyAsManyRecordsAsFit) {
 
 // A rewrite that runs out of room part-way must leave a list that still loads: the old one,
 // or (if it got that far) the new one, under the same name and with no other file made.
+// A copy of the song with one more event, on a virtual track the fixture leaves empty.
+CSong withOneEventMore(const CSong& song) {
+    CSong grown = song;
+    EXPECT_TRUE(grown.placeEvent(takeEvent(30, 0, 100, 0x99)));
+    return grown;
+}
+
 TEST(EventListFile, RunningOutOfRoomWhileRewritingNeverLosesTheSong) {
     DiskFixture disk = songWithEvents();
     auto original = loadSong(disk);
@@ -189,8 +196,7 @@ TEST(EventListFile, AFailingWriteAtAnyPointLeavesALoadableList) {
         DiskFixture disk = songWithEvents();
         auto original = loadSong(disk);
         ASSERT_TRUE(original);
-        CSong grown = *original;
-        ASSERT_TRUE(grown.placeEvent(takeEvent(30, 0, 100, 0x99)));
+        const CSong grown = withOneEventMore(*original);
         CFolderDiskFiles folder(disk.root(), {});
         test::FaultyDiskFiles faulty(folder);
         faulty.failWriteNumber(k);
@@ -220,8 +226,7 @@ TEST(EventListFile, GrowsAndRewritesWithoutWritingAtTheEndOrTruncating) {
     DiskFixture disk = songWithEvents();
     auto original = loadSong(disk);
     ASSERT_TRUE(original);
-    CSong grown = *original;
-    ASSERT_TRUE(grown.placeEvent(takeEvent(30, 0, 100, 0x99)));
+    const CSong grown = withOneEventMore(*original);
     CFolderDiskFiles folder(disk.root(), {});
     test::FaultyDiskFiles strict(folder);
     strict.refuseWritesAtEndAndTruncates(true);
@@ -239,8 +244,7 @@ TEST(EventListFile, AHostWriteFailureKeepsTheOldList) {
     DiskFixture disk = songWithEvents();
     auto original = loadSong(disk);
     ASSERT_TRUE(original);
-    CSong grown = *original;
-    ASSERT_TRUE(grown.placeEvent(takeEvent(30, 0, 100, 0x99)));
+    const CSong grown = withOneEventMore(*original);
     const std::size_t oldSize = disk.readFile(disk.songPath(0, "EVENTLS0.KRV"))->size();
 
     rlimit saved;
