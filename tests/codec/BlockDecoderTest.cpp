@@ -12,7 +12,7 @@
 namespace korvo {
 namespace {
 
-using reference::HalfSpec;
+using reference::HalfFields;
 using reference::makeBlock;
 using Samples = std::array<std::int16_t, 16>;
 

@@ -236,13 +236,13 @@ inline Decoded decode(const std::uint8_t* block, std::int32_t carried, int width
 
 // Builds a block from each half's header pattern (e.g. "1110") and its field values in sample
 // order (fields[k] for sample k), using the field widths of the mode the headers select.
-struct HalfSpec {
+struct HalfFields {
     std::string header;
     std::vector<std::int64_t> fields;  // 8 values, sample 0 first
 };
 
-inline std::vector<std::uint8_t> makeBlock(int width, const HalfSpec& first,
-                                           const HalfSpec& second) {
+inline std::vector<std::uint8_t> makeBlock(int width, const HalfFields& first,
+                                           const HalfFields& second) {
     std::vector<std::uint8_t> block(2 * width, 0);
     const Bits probe1(8 * width, 0), probe2(8 * width, 0);
     Bits h1 = probe1, h2 = probe2;
@@ -250,12 +250,12 @@ inline std::vector<std::uint8_t> makeBlock(int width, const HalfSpec& first,
     for (std::size_t i = 0; i < second.header.size(); ++i) h2[i] = second.header[i] - '0';
     const Mode mode = modeOf(h1, h2, width);
     const std::vector<Field> fields = fieldsOf(mode, width);
-    const HalfSpec* specs[2] = {&first, &second};
+    const HalfFields* halves[2] = {&first, &second};
     for (int half = 0; half < 2; ++half) {
         Bits bits = half == 0 ? h1 : h2;
         std::size_t at = static_cast<std::size_t>(mode.header);
         for (int f = 0; f < 8; ++f) {
-            const std::int64_t v = specs[half]->fields[7 - f];
+            const std::int64_t v = halves[half]->fields[7 - f];
             for (int b = fields[f].bits - 1; b >= 0; --b) bits[at++] = static_cast<int>((v >> b) & 1);
         }
         const std::vector<int>& index = halfBytes(width, half);

@@ -110,7 +110,7 @@ TEST(VolumeChain, UnreadableFatSectorEndsTheChainWithTheClustersFoundSoFar) {
     fat.linkChain(run(200, 300));
     fat.addRootFile("TAKE    KRV", 200, 101 * 2048);
     MemoryVolumeFile file(fat.image());
-    file.unreadableSectors.insert(fat.spec().reservedSectors + 1);
+    file.unreadableSectors.insert(fat.geometry().reservedSectors + 1);
 
     const auto result = chainOf(fat, file);
     EXPECT_TRUE(result.found);

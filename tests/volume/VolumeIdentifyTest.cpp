@@ -91,9 +91,9 @@ TEST(VolumeIdentify, BootSectorsThatCannotDescribeTheVolumeAreRefused) {
 TEST(VolumeIdentify, FatIsReadWithTheWidthItsLayoutImplies) {
     // A small volume whose type text claims 16-bit entries: its FAT holds 12-bit entries, as
     // every host driver writes them.
-    auto spec = TestFatImage::fat12(4000);
-    spec.typeText = "FAT16   ";
-    TestFatImage fat(spec);
+    auto geometry = TestFatImage::fat12(4000);
+    geometry.typeText = "FAT16   ";
+    TestFatImage fat(geometry);
     fat.linkChain({3, 4, 5});
     fat.addRootFile("TAKE    KRV", 3, 1536);
     MemoryVolumeFile file(fat.image());

@@ -89,7 +89,7 @@ private:
     std::map<std::uint64_t, std::vector<std::uint8_t>> chunks_;
 };
 
-struct FatImageSpec {
+struct FatImageGeometry {
     fat::FatType type = fat::FatType::fat16;
     std::uint32_t bytesPerSector = 512;
     std::uint32_t sectorsPerCluster = 1;
@@ -104,74 +104,74 @@ struct FatImageSpec {
 // A FAT volume laid out by hand. Cluster numbers and FAT entries are set directly.
 class TestFatImage {
 public:
-    explicit TestFatImage(FatImageSpec spec) : spec_(std::move(spec)) {
-        if (spec_.type == fat::FatType::fat32) {
-            spec_.rootEntries = 0;
-            if (spec_.reservedSectors < 32) spec_.reservedSectors = 32;
+    explicit TestFatImage(FatImageGeometry geometry) : geometry_(std::move(geometry)) {
+        if (geometry_.type == fat::FatType::fat32) {
+            geometry_.rootEntries = 0;
+            if (geometry_.reservedSectors < 32) geometry_.reservedSectors = 32;
         }
-        if (spec_.sectorsPerFat == 0) {
+        if (geometry_.sectorsPerFat == 0) {
             const std::uint64_t rootSectors =
-                (std::uint64_t{spec_.rootEntries} * 32 + spec_.bytesPerSector - 1) / spec_.bytesPerSector;
+                (std::uint64_t{geometry_.rootEntries} * 32 + geometry_.bytesPerSector - 1) / geometry_.bytesPerSector;
             const std::uint64_t clusters =
-                (spec_.totalSectors - spec_.reservedSectors - rootSectors) / spec_.sectorsPerCluster + 2;
-            const std::uint64_t bytes = (clusters * fat::fatEntryBits(spec_.type) + 7) / 8;
-            spec_.sectorsPerFat =
-                static_cast<std::uint32_t>((bytes + spec_.bytesPerSector - 1) / spec_.bytesPerSector);
+                (geometry_.totalSectors - geometry_.reservedSectors - rootSectors) / geometry_.sectorsPerCluster + 2;
+            const std::uint64_t bytes = (clusters * fat::fatEntryBits(geometry_.type) + 7) / 8;
+            geometry_.sectorsPerFat =
+                static_cast<std::uint32_t>((bytes + geometry_.bytesPerSector - 1) / geometry_.bytesPerSector);
         }
-        image_.resize(std::uint64_t{spec_.totalSectors} * spec_.bytesPerSector);
+        image_.resize(std::uint64_t{geometry_.totalSectors} * geometry_.bytesPerSector);
         writeBootSector();
         setEntry(0, 0x0FFFFF00u | 0xF8);
-        setEntry(1, fat::endOfChainMark(spec_.type));
-        if (spec_.type == fat::FatType::fat32) setEntry(2, fat::endOfChainMark(spec_.type));
+        setEntry(1, fat::endOfChainMark(geometry_.type));
+        if (geometry_.type == fat::FatType::fat32) setEntry(2, fat::endOfChainMark(geometry_.type));
     }
 
-    static FatImageSpec fat12(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 1) {
-        FatImageSpec spec;
-        spec.type = fat::FatType::fat12;
-        spec.totalSectors = totalSectors;
-        spec.sectorsPerCluster = sectorsPerCluster;
-        spec.rootEntries = 224;
-        return spec;
+    static FatImageGeometry fat12(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 1) {
+        FatImageGeometry geometry;
+        geometry.type = fat::FatType::fat12;
+        geometry.totalSectors = totalSectors;
+        geometry.sectorsPerCluster = sectorsPerCluster;
+        geometry.rootEntries = 224;
+        return geometry;
     }
-    static FatImageSpec fat16(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 4) {
-        FatImageSpec spec;
-        spec.type = fat::FatType::fat16;
-        spec.totalSectors = totalSectors;
-        spec.sectorsPerCluster = sectorsPerCluster;
-        return spec;
+    static FatImageGeometry fat16(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 4) {
+        FatImageGeometry geometry;
+        geometry.type = fat::FatType::fat16;
+        geometry.totalSectors = totalSectors;
+        geometry.sectorsPerCluster = sectorsPerCluster;
+        return geometry;
     }
-    static FatImageSpec fat32(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 1) {
-        FatImageSpec spec;
-        spec.type = fat::FatType::fat32;
-        spec.totalSectors = totalSectors;
-        spec.sectorsPerCluster = sectorsPerCluster;
-        return spec;
+    static FatImageGeometry fat32(std::uint32_t totalSectors, std::uint32_t sectorsPerCluster = 1) {
+        FatImageGeometry geometry;
+        geometry.type = fat::FatType::fat32;
+        geometry.totalSectors = totalSectors;
+        geometry.sectorsPerCluster = sectorsPerCluster;
+        return geometry;
     }
 
-    const FatImageSpec& spec() const { return spec_; }
+    const FatImageGeometry& geometry() const { return geometry_; }
     SparseImage& image() { return image_; }
 
     std::uint32_t rootDirSectors() const {
-        return (spec_.rootEntries * 32 + spec_.bytesPerSector - 1) / spec_.bytesPerSector;
+        return (geometry_.rootEntries * 32 + geometry_.bytesPerSector - 1) / geometry_.bytesPerSector;
     }
     std::uint32_t firstDataSector() const {
-        return spec_.reservedSectors + spec_.fatCount * spec_.sectorsPerFat + rootDirSectors();
+        return geometry_.reservedSectors + geometry_.fatCount * geometry_.sectorsPerFat + rootDirSectors();
     }
     std::uint32_t clusterCount() const {
-        return (spec_.totalSectors - firstDataSector()) / spec_.sectorsPerCluster;
+        return (geometry_.totalSectors - firstDataSector()) / geometry_.sectorsPerCluster;
     }
     std::uint64_t fatOffset(std::uint32_t copy = 0) const {
-        return std::uint64_t{spec_.reservedSectors + copy * spec_.sectorsPerFat} * spec_.bytesPerSector;
+        return std::uint64_t{geometry_.reservedSectors + copy * geometry_.sectorsPerFat} * geometry_.bytesPerSector;
     }
 
     // Stores a FAT entry in every FAT copy.
     void setEntry(std::uint32_t cluster, std::uint32_t value) {
-        const std::uint64_t offset = fat::fatEntryByteOffset(spec_.type, cluster);
-        for (std::uint32_t copy = 0; copy < spec_.fatCount; ++copy) {
+        const std::uint64_t offset = fat::fatEntryByteOffset(geometry_.type, cluster);
+        for (std::uint32_t copy = 0; copy < geometry_.fatCount; ++copy) {
             std::uint8_t bytes[4] = {};
             image_.readAt(fatOffset(copy) + offset, bytes, 4);
             rewriteEntry(bytes, cluster, value);
-            image_.write(fatOffset(copy) + offset, bytes, fat::fatEntryByteCount(spec_.type));
+            image_.write(fatOffset(copy) + offset, bytes, fat::fatEntryByteCount(geometry_.type));
         }
     }
 
@@ -179,7 +179,7 @@ public:
     void linkChain(const std::vector<std::uint32_t>& clusters) {
         for (std::size_t i = 0; i < clusters.size(); ++i) {
             setEntry(clusters[i], i + 1 < clusters.size() ? clusters[i + 1]
-                                                          : fat::endOfChainMark(spec_.type));
+                                                          : fat::endOfChainMark(geometry_.type));
         }
     }
 
@@ -189,13 +189,13 @@ public:
         fat::DirectoryEntry entry{};
         std::memcpy(entry.name, name11, 11);
         entry.attributes = fat::attribute::kArchive;
-        entry.setFirstCluster(firstCluster, spec_.type == fat::FatType::fat32);
+        entry.setFirstCluster(firstCluster, geometry_.type == fat::FatType::fat32);
         entry.setSize(size);
         const std::uint64_t root =
-            spec_.type == fat::FatType::fat32
-                ? std::uint64_t{firstDataSector()} * spec_.bytesPerSector
-                : std::uint64_t{spec_.reservedSectors + spec_.fatCount * spec_.sectorsPerFat} *
-                      spec_.bytesPerSector;
+            geometry_.type == fat::FatType::fat32
+                ? std::uint64_t{firstDataSector()} * geometry_.bytesPerSector
+                : std::uint64_t{geometry_.reservedSectors + geometry_.fatCount * geometry_.sectorsPerFat} *
+                      geometry_.bytesPerSector;
         image_.write(root + std::uint64_t{slot} * 32, &entry, sizeof entry);
     }
 
@@ -210,7 +210,7 @@ private:
     void rewriteEntry(std::uint8_t* bytes, std::uint32_t cluster, std::uint32_t value) {
         // bytes holds the entry's bytes from its byte offset on; keep the FAT12 neighbour nibble.
         std::uint16_t raw16 = fat::readLittleEndian16(bytes);
-        switch (spec_.type) {
+        switch (geometry_.type) {
             case fat::FatType::fat12:
                 raw16 = (cluster & 1) ? static_cast<std::uint16_t>((raw16 & 0x000F) | ((value & 0xFFF) << 4))
                                       : static_cast<std::uint16_t>((raw16 & 0xF000) | (value & 0xFFF));
@@ -224,34 +224,34 @@ private:
     }
 
     void writeBootSector() {
-        std::vector<std::uint8_t> boot(spec_.bytesPerSector, 0);
+        std::vector<std::uint8_t> boot(geometry_.bytesPerSector, 0);
         boot[0] = 0xEB;
         boot[1] = 0x3C;
         boot[2] = 0x90;
         std::memcpy(boot.data() + 3, "TESTVOL ", 8);
-        fat::writeLittleEndian16(&boot[fat::boot::kBytesPerSector], static_cast<std::uint16_t>(spec_.bytesPerSector));
-        boot[fat::boot::kSectorsPerCluster] = static_cast<std::uint8_t>(spec_.sectorsPerCluster);
-        fat::writeLittleEndian16(&boot[fat::boot::kReservedSectors], static_cast<std::uint16_t>(spec_.reservedSectors));
-        boot[fat::boot::kFatCount] = static_cast<std::uint8_t>(spec_.fatCount);
-        fat::writeLittleEndian16(&boot[fat::boot::kRootEntries], static_cast<std::uint16_t>(spec_.rootEntries));
+        fat::writeLittleEndian16(&boot[fat::boot::kBytesPerSector], static_cast<std::uint16_t>(geometry_.bytesPerSector));
+        boot[fat::boot::kSectorsPerCluster] = static_cast<std::uint8_t>(geometry_.sectorsPerCluster);
+        fat::writeLittleEndian16(&boot[fat::boot::kReservedSectors], static_cast<std::uint16_t>(geometry_.reservedSectors));
+        boot[fat::boot::kFatCount] = static_cast<std::uint8_t>(geometry_.fatCount);
+        fat::writeLittleEndian16(&boot[fat::boot::kRootEntries], static_cast<std::uint16_t>(geometry_.rootEntries));
         boot[fat::boot::kMedia] = 0xF8;
-        const bool fat32 = spec_.type == fat::FatType::fat32;
-        if (spec_.totalSectors < 0x10000 && !fat32) {
-            fat::writeLittleEndian16(&boot[fat::boot::kTotalSectors16], static_cast<std::uint16_t>(spec_.totalSectors));
+        const bool fat32 = geometry_.type == fat::FatType::fat32;
+        if (geometry_.totalSectors < 0x10000 && !fat32) {
+            fat::writeLittleEndian16(&boot[fat::boot::kTotalSectors16], static_cast<std::uint16_t>(geometry_.totalSectors));
         } else {
-            fat::writeLittleEndian32(&boot[fat::boot::kTotalSectors32], spec_.totalSectors);
+            fat::writeLittleEndian32(&boot[fat::boot::kTotalSectors32], geometry_.totalSectors);
         }
-        std::string text = spec_.typeText;
+        std::string text = geometry_.typeText;
         if (text.empty()) {
-            text = spec_.type == fat::FatType::fat12 ? "FAT12   "
-                   : spec_.type == fat::FatType::fat16 ? "FAT16   " : "FAT32   ";
+            text = geometry_.type == fat::FatType::fat12 ? "FAT12   "
+                   : geometry_.type == fat::FatType::fat16 ? "FAT16   " : "FAT32   ";
         }
         if (fat32) {
-            fat::writeLittleEndian32(&boot[fat::boot::kSectorsPerFat32], spec_.sectorsPerFat);
+            fat::writeLittleEndian32(&boot[fat::boot::kSectorsPerFat32], geometry_.sectorsPerFat);
             fat::writeLittleEndian32(&boot[fat::boot::kRootCluster32], 2);
             std::memcpy(&boot[fat::boot::kFsType32], text.data(), std::min<std::size_t>(8, text.size()));
         } else {
-            fat::writeLittleEndian16(&boot[fat::boot::kSectorsPerFat16], static_cast<std::uint16_t>(spec_.sectorsPerFat));
+            fat::writeLittleEndian16(&boot[fat::boot::kSectorsPerFat16], static_cast<std::uint16_t>(geometry_.sectorsPerFat));
             std::memcpy(&boot[fat::boot::kFsType16], text.data(), std::min<std::size_t>(8, text.size()));
         }
         boot[510] = 0x55;
@@ -259,7 +259,7 @@ private:
         image_.write(0, boot.data(), boot.size());
     }
 
-    FatImageSpec spec_;
+    FatImageGeometry geometry_;
     SparseImage image_;
 };
 
