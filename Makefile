@@ -34,6 +34,7 @@ build: configure
 	cmake --build $(BUILD)
 
 test: build
+	./scripts/check_layers.sh
 	ctest --test-dir $(BUILD) --output-on-failure -j2
 
 demo: build
