@@ -7,10 +7,16 @@ set(KORVOWAV_PACKAGE_MAINTAINER "korvowav developers <korvowav@example.org>")
 set(packagingDir ${CMAKE_BINARY_DIR}/packaging)
 
 # Per package: its manual page (compressed, as Debian keeps them), copyright and changelog.
-# Policy wants both under /usr/share/doc/PACKAGE.
+# Policy wants both under /usr/share/doc/PACKAGE. The changelog is dated by the commit, so
+# that building the same commit again gives the same package.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
     set(changelogEpoch $ENV{SOURCE_DATE_EPOCH})
-else()
+elseif(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                    OUTPUT_VARIABLE changelogEpoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT changelogEpoch)
     string(TIMESTAMP changelogEpoch "%s" UTC)
 endif()
 execute_process(COMMAND date -u -R -d @${changelogEpoch}

@@ -1,6 +1,7 @@
 # KORVOWAV_VERSION_STRING: the version the programs print. In a git checkout it is what
-# `git describe` says (a tag vX.Y.Z stands for X.Y.Z; without a tag, the project version and the
-# commit, e.g. 1.0.0-gb72bdc9); elsewhere, e.g. in a source archive, the project version.
+# `git describe` says (a tag vX.Y.Z stands for X.Y.Z, e.g. 1.0.0-12-gb72bdc9; without a tag,
+# the project version, the number of commits and the commit, e.g. 1.0.0-311-gb72bdc9);
+# elsewhere, e.g. in a source archive, the project version.
 # KORVOWAV_PACKAGE_VERSION is the same in the characters a Debian version allows.
 find_package(Git QUIET)
 set(KORVOWAV_VERSION_STRING ${PROJECT_VERSION})
@@ -14,7 +15,12 @@ if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
         if(described MATCHES "^v([0-9].*)$")
             set(KORVOWAV_VERSION_STRING ${CMAKE_MATCH_1})
         else()
-            set(KORVOWAV_VERSION_STRING ${PROJECT_VERSION}-g${described})
+            # No release tag yet: the commit count keeps later builds' versions higher.
+            execute_process(
+                COMMAND ${GIT_EXECUTABLE} rev-list --count HEAD
+                WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                OUTPUT_VARIABLE commits OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+            set(KORVOWAV_VERSION_STRING ${PROJECT_VERSION}-${commits}-g${described})
         endif()
     endif()
     # Configure again when HEAD moves, so that a new commit shows in the next build.
