@@ -29,7 +29,7 @@ expect_offers() {
     shift 2
     local word
     for word in "$@"; do
-        grep -qxF -- "$word" <<<"$offers" || fail "$what does not offer $word"
+        [[ $'\n'$offers$'\n' == *$'\n'"$word"$'\n'* ]] || fail "$what does not offer $word"
     done
 }
 
@@ -53,9 +53,7 @@ for command in $commands; do
     done < <(help_option_values "$cli" "$command")
 done
 
-offers=$(complete_words export disk.img --track 3.)
-expect_offers "completing --track 3." "$offers" 3.1 3.8
-grep -qvx '3\..' <<<"$offers" && fail "completing --track 3. offers more than 3.1 to 3.8"
+expect_offers "completing --track 3." "$(complete_words export disk.img --track 3.)" 3.1 3.8
 
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT

@@ -25,8 +25,10 @@ section() {
     awk -v start="$2" '$0 ~ start {on = 1; print; next} /^\.S[HS] / {on = 0} on' <<<"$1"
 }
 
+# Whether the text ($1) holds the word ($2) on its own, not as part of a longer option.
 mentions() {
-    grep -qE -- "(^|[^A-Za-z0-9-])$2([^A-Za-z0-9-]|$)" <<<"$1"
+    local pattern="(^|[^A-Za-z0-9-])$2([^A-Za-z0-9-]|\$)"
+    [[ $1 =~ $pattern ]]
 }
 
 check_renders() {
