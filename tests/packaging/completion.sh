@@ -5,7 +5,9 @@
 set -uo pipefail
 script=$1
 cli=$2
+# shellcheck source=tests/packaging/help_sections.sh
 source "$(dirname "$0")/help_sections.sh"
+# shellcheck source=res/completion/korvowav-cli
 source "$script"
 
 failures=0
@@ -40,16 +42,18 @@ if [[ -z $function ]]; then
     exit 1
 fi
 
-commands=$(help_commands "$cli")
-expect_offers "completing the command" "$(complete_words "")" $commands
-expect_offers "completing a top-level option" "$(complete_words -)" $(help_options "$cli")
+mapfile -t commands < <(help_commands "$cli")
+expect_offers "completing the command" "$(complete_words "")" "${commands[@]}"
+mapfile -t options < <(help_options "$cli")
+expect_offers "completing a top-level option" "$(complete_words -)" "${options[@]}"
 
-for command in $commands; do
+for command in "${commands[@]}"; do
+    mapfile -t options < <(help_options "$cli" "$command")
     expect_offers "completing an option of $command" "$(complete_words "$command" disk.img -)" \
-        $(help_options "$cli" "$command")
-    while read -r option values; do
-        expect_offers "completing the value of $option for $command" \
-            "$(complete_words "$command" disk.img "$option" "")" $values
+        "${options[@]}"
+    while read -r -a values; do
+        expect_offers "completing the value of ${values[0]} for $command" \
+            "$(complete_words "$command" disk.img "${values[0]}" "")" "${values[@]:1}"
     done < <(help_option_values "$cli" "$command")
 done
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Reads the sections of a program's --help (CLI11's layout, which the desktop program's own
 # help follows), so that the documentation tests know what there is to document.
 

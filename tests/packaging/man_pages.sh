@@ -7,6 +7,7 @@ set -uo pipefail
 source_dir=$1
 cli=$2
 gui=${3:-}
+# shellcheck source=tests/packaging/help_sections.sh
 source "$(dirname "$0")/help_sections.sh"
 
 failures=0
