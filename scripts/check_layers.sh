@@ -4,7 +4,7 @@
 #   core, lowest first:  codec, wavefile, disk, volume, convert
 #     each core folder includes only itself and the folders before it, with two narrowings:
 #     wavefile takes only codec's block buffer, volume takes only disk's file-access interface;
-#   front ends:          controls, app, cli, mount, front
+#   front ends:          controls, app, cli, mount, transcode
 #     each includes the core and itself, and no other front end (app may include controls).
 #
 # Tests, benchmarks and fuzzing harnesses may include anything.
@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 core=(codec wavefile disk volume convert)
-fronts=(controls app cli mount front)
+fronts=(controls app cli mount transcode)
 
 allowed() {  # allowed FOLDER INCLUDED-PATH
     local folder=$1 path=$2 target=${2%%/*}
