@@ -163,12 +163,12 @@ int commandHistory(const Options& options) {
                      {"take_file", hasTake ? json(takeFileName(record.firstCluster)) : json()},
                      {"take_present", hasTake && entry.take == TakeState::present}});
             } else if (entry.isRange()) {
-                std::printf("  %s  range %10u-%-10u\n", trackLabel(record.virtualTrack).c_str(),
+                std::printf("  %s  range  blocks %u-%u\n", trackLabel(record.virtualTrack).c_str(),
                             record.start, record.end);
             } else {
                 const std::uint32_t blocks =
                     record.end > record.start ? record.end - record.start : 0;
-                std::printf("  %s  take  %10u-%-10u offset %u  %.1f s  %s %s\n",
+                std::printf("  %s  take   blocks %u-%u  offset %u  %.1f s  %s %s\n",
                             trackLabel(record.virtualTrack).c_str(), record.start, record.end,
                             record.takeOffset, seconds(blocks, song.sampleRate()),
                             hasTake ? takeFileName(record.firstCluster).c_str() : "(no take)",
