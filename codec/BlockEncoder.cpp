@@ -1,8 +1,12 @@
 #include "codec/BlockEncoder.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <limits>
 
+#include "codec/BitString.h"
 #include "codec/BlockFormat.h"
 #include "codec/Prediction.h"
 
@@ -73,93 +77,107 @@ constexpr bool headersDecodeToTheirMode() {
 }
 static_assert(headersDecodeToTheirMode());
 
+// The header code of every layout and parameter the encoder chooses, per width.
+using HeaderCodes = std::array<std::array<std::uint8_t, kTopParameter + 1>, block::kLayoutCount>;
+
+constexpr HeaderCodes makeHeaderCodes(int width) {
+    HeaderCodes codes{};
+    for (int l = 0; l < block::kLayoutCount; ++l)
+        for (int p = 0; p <= kTopParameter; ++p)
+            codes[l][p] = static_cast<std::uint8_t>(
+                block::headerCode(static_cast<Layout>(l), p, width));
+    return codes;
+}
+
+constexpr std::array<HeaderCodes, block::kMaxWidth - block::kMinWidth + 1> kHeaderCodes = {
+    makeHeaderCodes(4), makeHeaderCodes(5), makeHeaderCodes(6), makeHeaderCodes(7),
+    makeHeaderCodes(8)};
+
+// How the samples of a half are predicted in a layout: all ones where sample 3, samples 1 and 5,
+// or the even samples are coded as corrections to the mean of their neighbours.
+struct PredictionMasks {
+    std::int32_t three;
+    std::int32_t oneFive;
+    std::int32_t evens;
+};
+
+constexpr std::array<PredictionMasks, block::kLayoutCount> makePredictionMasks() {
+    std::array<PredictionMasks, block::kLayoutCount> masks{};
+    for (int l = 0; l < block::kLayoutCount; ++l) {
+        const Prediction prediction = block::predictionOf(static_cast<Layout>(l));
+        masks[l].three = prediction == Prediction::SevenDirect ? -1 : 0;
+        masks[l].oneFive =
+            prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect ? -1
+                                                                                            : 0;
+        masks[l].evens = prediction == Prediction::Direct ? 0 : -1;
+    }
+    return masks;
+}
+
+constexpr std::array<PredictionMasks, block::kLayoutCount> kPredictionMasks =
+    makePredictionMasks();
+
 // The step of the chosen parameter: s = p - n + 4, mask = -1 << s, half step = (1 << s) >> 1.
 struct Step {
     int shift;
     std::int32_t mask;
     std::int32_t half;
-
-    Step finer() const { return {shift - 1, mask >> 1, half >> 1}; }
 };
 
-// One half being encoded: its samples' contributions and reconstructions, and its bit string.
+// One half being encoded into its bit string. Every sample goes through the same steps whatever
+// the layout, so that the mode of a block selects table rows, not code: a directly coded sample
+// is a correction to a prediction of 0 that skips the field and range tests, which it always
+// passes.
 struct HalfCoder {
     const FieldPlan& fields;
     Step step;
-    std::int32_t* recon;  // reconstructions of samples 0 to 7 (32 bits, as the decoder holds them)
     std::uint64_t word = 0;
 
-    void put(int k, std::int32_t contribution, int shift) {
-        const auto value = static_cast<std::uint32_t>(contribution >> shift) & fields.valueMask[k];
-        word |= std::uint64_t{value} << fields.lowBit[k];
-    }
+    // Sample k: y predicted from the reconstructions u and w where predicted is all ones, coded
+    // directly where it is 0. Returns the reconstruction.
+    std::int32_t code(int k, std::int32_t y, std::int32_t u, std::int32_t w,
+                      std::int32_t predicted) {
+        // Fine fields (mode A) have a step half as large.
+        const int fine = (fields.fineSamples >> k) & 1;
+        const int shift = step.shift - fine;
+        const std::int32_t mask = step.mask >> fine;
+        const std::int32_t half = step.half >> fine;
 
-    // Sample k coded directly: rounded down to the step, plus half a step.
-    void direct(int k, std::int32_t y, const Step& s) {
-        const std::int32_t q = (y & s.mask) | s.half;
-        recon[k] = q;
-        put(k, q, s.shift);
-    }
-
-    // Sample k coded as a correction to the mean of its reconstructed neighbours u and w.
-    void correction(int k, std::int32_t y, std::int32_t u, std::int32_t w) {
-        const std::int32_t d = mean(u, w);
-        const std::int32_t r = y - d;  // |d| < 2^30 and y is 16-bit: no overflow
-        const int signBit = fields.bits[k] + step.shift - 1;
+        const std::int32_t d = mean(u, w) & predicted;
+        const std::int32_t r = wrapSub(y, d);
+        const int signBit = fields.bits[k] + shift - 1;
         const std::int32_t top = r >> signBit;
-        std::int32_t q;
-        if (top != 0 && top != -1) {
+        const bool fits = static_cast<std::uint32_t>(top + 1) <= 1 || predicted == 0;
+        std::int32_t q = (r & mask) | half;
+        const std::int32_t g = wrapAdd(d, q);
+        if (!fits) {
             // The correction does not fit the field: the field's largest or smallest value.
             const std::int32_t below = block::bitAt(signBit) - 1;
-            q = (r > 0 ? (step.mask & below) : (step.mask & ~below)) | step.half;
-        } else {
-            q = (r & step.mask) | step.half;
-            const std::int32_t g = wrapAdd(d, q);
-            if (g < -32768 || g > 32767) {
-                // Flip the step bits of the 16-bit range: back inside it by as many steps as
-                // the reconstruction overshot.
-                q = wrapSub(g ^ (step.mask & 0xFFFF), d);
-            } else if (g == -32768 && (u & w & 1) != 0) {
-                q += 2 * step.half;
-            }
+            q = (r > 0 ? (mask & below) : (mask & ~below)) | half;
+        } else if (static_cast<std::uint32_t>(g + 32768) > 0xFFFF) {
+            // Flip the step bits of the 16-bit range: back inside it by as many steps as the
+            // reconstruction overshot.
+            q = wrapSub(g ^ (mask & 0xFFFF), d);
+        } else if (g == -32768 && (u & w & predicted & 1) != 0) {
+            q += 2 * half;
         }
-        recon[k] = wrapAdd(d, q);
-        put(k, q, step.shift);
+        const auto value = static_cast<std::uint32_t>(q >> shift) & fields.valueMask[k];
+        word |= std::uint64_t{value} << fields.lowBit[k];
+        return wrapAdd(d, q);
     }
 
-    // Encodes samples y[0..7] predicted from a; returns the reconstruction of sample 7.
-    std::int32_t encode(const std::int16_t* y, std::int32_t a, Prediction prediction) {
-        std::int32_t* s = recon;
-        switch (prediction) {
-        case Prediction::Direct: {
-            const Step fine = step.finer();
-            for (int k : {7, 3, 1, 5, 0, 2, 4, 6})
-                direct(k, y[k], ((fields.fineSamples >> k) & 1) != 0 ? fine : step);
-            return s[7];
-        }
-        case Prediction::OddsDirect:
-            direct(7, y[7], step);
-            direct(3, y[3], step);
-            direct(1, y[1], step);
-            direct(5, y[5], step);
-            break;
-        case Prediction::ThreeDirect:
-            direct(7, y[7], step);
-            direct(3, y[3], step);
-            correction(1, y[1], a, s[3]);
-            correction(5, y[5], s[3], s[7]);
-            break;
-        case Prediction::SevenDirect:
-            direct(7, y[7], step);
-            correction(3, y[3], a, s[7]);
-            correction(1, y[1], a, s[3]);
-            correction(5, y[5], s[3], s[7]);
-            break;
-        }
-        correction(0, y[0], a, s[1]);
-        correction(2, y[2], s[1], s[3]);
-        correction(4, y[4], s[3], s[5]);
-        correction(6, y[6], s[5], s[7]);
+    // Encodes samples y[0..7] predicted from a into recon[0..7]; returns the reconstruction of
+    // sample 7.
+    std::int32_t encode(const std::int16_t* y, std::int32_t a, const PredictionMasks& predict,
+                        std::int32_t* s) {
+        s[7] = code(7, y[7], 0, 0, 0);
+        s[3] = code(3, y[3], a, s[7], predict.three);
+        s[1] = code(1, y[1], a, s[3], predict.oneFive);
+        s[5] = code(5, y[5], s[3], s[7], predict.oneFive);
+        s[0] = code(0, y[0], a, s[1], predict.evens);
+        s[2] = code(2, y[2], s[1], s[3], predict.evens);
+        s[4] = code(4, y[4], s[3], s[5], predict.evens);
+        s[6] = code(6, y[6], s[5], s[7], predict.evens);
         return s[7];
     }
 };
@@ -177,6 +195,26 @@ inline void measureHalf(const std::int16_t* y, std::int32_t a, std::int32_t* lev
     levels[R0] |= magnitude(y[0] - mean(a, y[1])) | magnitude(y[2] - mean(y[1], y[3])) |
                   magnitude(y[4] - mean(y[3], y[5])) | magnitude(y[6] - mean(y[5], y[7]));
 }
+
+// The layout of the first mode B, C, D, E or F whose requirement wins, by parameter: mode A for
+// parameter 13, the 4-bit-header variants D10 and E8 for their parameters.
+using ChosenLayouts = std::array<std::array<Layout, kTopParameter + 1>, 5>;
+
+constexpr ChosenLayouts makeChosenLayouts() {
+    ChosenLayouts layouts{};
+    constexpr Layout first[5] = {Layout::B, Layout::C, Layout::D, Layout::E, Layout::F};
+    for (int m = 0; m < 5; ++m) {
+        for (int p = 0; p <= kTopParameter; ++p) {
+            Layout layout = first[m];
+            if (layout == Layout::D && p == 10) layout = Layout::D10;
+            if (layout == Layout::E && p == 8) layout = Layout::E8;
+            layouts[m][p] = p == kTopParameter ? Layout::A : layout;
+        }
+    }
+    return layouts;
+}
+
+constexpr ChosenLayouts kChosenLayouts = makeChosenLayouts();
 
 struct Choice {
     Layout layout;
@@ -198,70 +236,130 @@ Choice chooseMode(const std::int32_t* levels) {
     if constexpr (N == 4) needB |= 0x3FFF;
     const std::int32_t needC = ((m7 | m3 | 0x3FC) >> 2) | (r15 >> 1) | r0 | floor;
     std::int32_t needD = ((m7 | 0x3F0) >> 4) | (r3 >> 3) | (r15 >> 1) | twoR0 | floor;
-    if (needD > 0x7FF) needD = ((r15 | 0x1FFE) >> 1) | twoR0;  // D with p = 10
+    const std::int32_t needD10 = ((r15 | 0x1FFE) >> 1) | twoR0;  // D with p = 10
+    needD = needD > 0x7FF ? needD10 : needD;
     const std::int32_t needE = ((m7 | 0x3C0) >> 6) | (r3 >> 2) | (r15 >> 1) | twoR0 | floor;
     std::int32_t needF = ((m7 | 0x180) >> 7) | (r3 >> 2) | r15 | twoR0 | floor;
     if constexpr (N != 4) needF |= 7;
 
     // A later mode wins only with a strictly lower highest set bit.
     std::int32_t winner = needB;
-    for (const std::int32_t candidate : {needC, needD, needE, needF})
-        if (candidate < (winner & ~candidate)) winner = candidate;
+    winner = needC < (winner & ~needC) ? needC : winner;
+    winner = needD < (winner & ~needD) ? needD : winner;
+    winner = needE < (winner & ~needE) ? needE : winner;
+    winner = needF < (winner & ~needF) ? needF : winner;
 
-    // The floor keeps the step at 1 or more (p >= n - 4); the loop never goes below that.
-    int p = kTopParameter;
-    for (std::int32_t doubled = winner; doubled < 0x4000 && p > N - 4; doubled <<= 1) --p;
+    // p = 13 while the winner needs 15 bits or more, otherwise one less than the index of its
+    // highest bit; the floor keeps the step at 1 or more (p >= n - 4).
+    const int bits = std::bit_width(static_cast<std::uint32_t>(winner));
+    const int p = std::max(N - 4, std::min(kTopParameter, bits - 2));
 
-    if (p == kTopParameter) return {Layout::A, p};
-    if (needB == winner) return {Layout::B, p};
-    if (needC == winner) return {Layout::C, p};
-    if (needD == winner) return {p == 10 ? Layout::D10 : Layout::D, p};
-    if (needE == winner) return {p == 8 ? Layout::E8 : Layout::E, p};
-    return {Layout::F, p};
+    // The first mode whose requirement is the winner, looked up with its parameter so that the
+    // choice costs no branch.
+    const unsigned matches = (needB == winner ? 1u : 0u) | (needC == winner ? 2u : 0u) |
+                             (needD == winner ? 4u : 0u) | (needE == winner ? 8u : 0u) | 16u;
+    const Layout layout = kChosenLayouts[std::countr_zero(matches)][p];
+    return {layout, p};
+}
+
+// The two half strings as the block's bytes; a width below 8 writes past the block's 2n bytes
+// (up to 16 in all), which the caller lets the next block overwrite or copies out.
+template <int N>
+inline void storeBlock(std::uint64_t first, std::uint64_t second, std::uint8_t* out) {
+    if constexpr (N == 4) {
+        block::storeLittleEndian64(out, block::byteSwap64(first | (second >> 32)));
+    } else {
+        const std::uint64_t f = block::byteSwap64(first);
+        const std::uint64_t g = block::byteSwap64(second);
+        block::storeLittleEndian64(out, block::spreadPairs(f) | (block::spreadPairs(g) << 16));
+        const std::uint64_t high = block::spreadPairs(f >> 32);
+        std::uint64_t highSecond = block::spreadPairs(g >> 32) << 16;
+        // An odd width's second half ends one byte early, in the block's last byte.
+        if constexpr (N == 5) highSecond = block::spreadPairs(g >> 32) << 8;
+        if constexpr (N == 7) {
+            const std::uint64_t spread = block::spreadPairs(g >> 32);
+            highSecond = ((spread & 0xFFFF) << 16) | ((spread & 0xFF00000000ull) << 8);
+        }
+        block::storeLittleEndian64(out + 8, high | highSecond);
+    }
+}
+
+// Encodes one block into out (16 bytes writable); returns the new carried sample. Keeps the
+// chosen mode and the level magnitudes in the state when keepState is set, and the
+// reconstruction always (recon may be the state's own array).
+template <int N, bool keepState>
+inline std::int32_t encodeWide(BlockEncoder& state, const std::int16_t* in, std::uint8_t* out,
+                               std::int32_t carried, std::int32_t* recon) {
+    std::int32_t levels[6] = {};
+    measureHalf(in, carried, levels);
+    measureHalf(in + block::kHalfSamples, in[7], levels);
+
+    const Choice choice = chooseMode<N>(levels);
+    const int shift = choice.parameter - N + 4;
+    const Step step{shift, block::lowBitsCleared(shift), block::bitAt(shift) >> 1};
+    if constexpr (keepState) {
+        for (int l = 0; l < 6; ++l) state.levels[l] = levels[l];
+        state.parameter = static_cast<std::int16_t>(choice.parameter);
+        state.mode = static_cast<std::uint16_t>(block::modeLetter(choice.layout));
+        state.mask = step.mask;
+        state.halfStep = step.half;
+    }
+
+    const int layout = static_cast<int>(choice.layout);
+    const FieldPlan& fields = kFieldPlans[N - block::kMinWidth][layout];
+    const PredictionMasks& predict = kPredictionMasks[layout];
+    HalfCoder first{fields, step};
+    HalfCoder second{fields, step};
+    const std::int32_t middle = first.encode(in, carried, predict, recon);
+    const std::int32_t last =
+        second.encode(in + block::kHalfSamples, middle, predict, recon + block::kHalfSamples);
+
+    const unsigned code = kHeaderCodes[N - block::kMinWidth][layout][choice.parameter];
+    first.word |= std::uint64_t{code & 0xF0} << 56;
+    second.word |= std::uint64_t{code & 0x0F} << 60;
+    storeBlock<N>(first.word, second.word, out);
+    return last;
 }
 
 template <int N>
-std::int32_t encodeBlock(BlockEncoder& state, const std::int16_t* in, std::uint8_t* out,
-                         std::int32_t carried) {
-    for (std::int32_t& level : state.levels) level = 0;
-    measureHalf(in, carried, state.levels);
-    measureHalf(in + block::kHalfSamples, in[7], state.levels);
-
-    const Choice choice = chooseMode<N>(state.levels);
-    const int shift = choice.parameter - N + 4;
-    const Step step{shift, block::lowBitsCleared(shift), block::bitAt(shift) >> 1};
-    state.parameter = static_cast<std::int16_t>(choice.parameter);
-    state.mode = static_cast<std::uint16_t>(block::modeLetter(choice.layout));
-    state.mask = step.mask;
-    state.halfStep = step.half;
-
-    const FieldPlan& fields = kFieldPlans[N - block::kMinWidth][static_cast<int>(choice.layout)];
-    const Prediction prediction = block::predictionOf(choice.layout);
-    HalfCoder first{fields, step, state.reconstructed};
-    HalfCoder second{fields, step, state.reconstructed + block::kHalfSamples};
-    const std::int32_t middle = first.encode(in, carried, prediction);
-    const std::int32_t last = second.encode(in + block::kHalfSamples, middle, prediction);
-
-    const unsigned code = block::headerCode(choice.layout, choice.parameter, N);
-    first.word |= std::uint64_t{code & 0xF0} << 56;
-    second.word |= std::uint64_t{code & 0x0F} << 60;
-    for (int i = 0; i < N; ++i) {
-        out[block::halfByteIndex(0, i, N)] = static_cast<std::uint8_t>(first.word >> (56 - 8 * i));
-        out[block::halfByteIndex(1, i, N)] = static_cast<std::uint8_t>(second.word >> (56 - 8 * i));
+std::int32_t encodeBlocks(BlockEncoder& state, const std::int16_t* in, std::uint8_t* out,
+                          std::size_t blocks, std::int32_t carried) {
+    if (blocks == 0) return carried;
+    constexpr std::size_t kBytes = 2 * N;
+    // Blocks followed by at least 16 writable bytes are written in place; the last ones through
+    // a copy, so nothing past the run is written.
+    constexpr std::size_t kTail = (16 + kBytes - 1) / kBytes;
+    std::int32_t recon[block::kBlockSamples];
+    std::size_t b = 0;
+    for (; b + kTail <= blocks && b + 1 < blocks; ++b)
+        carried = encodeWide<N, false>(state, in + b * block::kBlockSamples, out + b * kBytes,
+                                       carried, recon);
+    for (; b < blocks; ++b) {
+        std::uint8_t copy[16];
+        carried = b + 1 < blocks ? encodeWide<N, false>(state, in + b * block::kBlockSamples,
+                                                        copy, carried, recon)
+                                 : encodeWide<N, true>(state, in + b * block::kBlockSamples,
+                                                       copy, carried, state.reconstructed);
+        std::memcpy(out + b * kBytes, copy, kBytes);
     }
-    return last;
+    return carried;
 }
 
 }  // namespace
 
 std::int32_t BlockEncoder::encode(const std::int16_t* in, std::uint8_t* out, std::int32_t carried,
                                   int width) {
+    return encodeRun(in, out, 1, carried, width);
+}
+
+std::int32_t BlockEncoder::encodeRun(const std::int16_t* in, std::uint8_t* out, std::size_t blocks,
+                                     std::int32_t carried, int width) {
     switch (width) {
-    case 4: return encodeBlock<4>(*this, in, out, carried);
-    case 5: return encodeBlock<5>(*this, in, out, carried);
-    case 6: return encodeBlock<6>(*this, in, out, carried);
-    case 7: return encodeBlock<7>(*this, in, out, carried);
-    case 8: return encodeBlock<8>(*this, in, out, carried);
+    case 4: return encodeBlocks<4>(*this, in, out, blocks, carried);
+    case 5: return encodeBlocks<5>(*this, in, out, blocks, carried);
+    case 6: return encodeBlocks<6>(*this, in, out, blocks, carried);
+    case 7: return encodeBlocks<7>(*this, in, out, blocks, carried);
+    case 8: return encodeBlocks<8>(*this, in, out, blocks, carried);
     default: return 0;  // no codec for this width: nothing is written
     }
 }

@@ -1,0 +1,25 @@
+#pragma once
+// The instruction sets the codec's run loops are built for. The portable kernel is plain C++ and
+// runs everywhere; on x86 processors with AVX2 the decoder also has a vector kernel, chosen at
+// run time. Every kernel gives the same samples and bytes; tests and benchmarks name a kernel
+// to compare them, everyone else gets the fastest one the processor has.
+
+#include <cstdint>
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define KORVO_CODEC_HAS_AVX2 1
+#else
+#define KORVO_CODEC_HAS_AVX2 0
+#endif
+
+namespace korvo::block {
+
+enum class Kernel : std::uint8_t { Portable, Avx2 };
+
+// Whether this build and this processor can run the kernel.
+bool kernelAvailable(Kernel kernel);
+
+// The fastest available kernel, found once.
+Kernel fastestKernel();
+
+}  // namespace korvo::block
