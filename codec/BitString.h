@@ -23,7 +23,8 @@ constexpr std::uint64_t byteSwap64(std::uint64_t x) {
 inline std::uint64_t loadLittleEndian64(const std::uint8_t* bytes) {
     std::uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) word = byteSwap64(word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = byteSwap64(word);
     return word;
 }
 
@@ -33,7 +34,8 @@ inline std::uint64_t loadBigEndian64(const std::uint8_t* bytes) {
 }
 
 inline void storeLittleEndian64(std::uint8_t* bytes, std::uint64_t word) {
-    if constexpr (std::endian::native == std::endian::big) word = byteSwap64(word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = byteSwap64(word);
     std::memcpy(bytes, &word, sizeof word);
 }
 

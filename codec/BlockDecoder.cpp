@@ -61,9 +61,8 @@ constexpr DecodePlan makePlan(unsigned code, int width) {
     plan.predictOneFive =
         prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect ? -1 : 0;
     plan.predictEvens = prediction == Prediction::Direct ? 0 : -1;
-    plan.limitTwoFour = block::limitsSamplesTwoAndFour(layout)
-                            ? 32767
-                            : std::numeric_limits<std::int32_t>::max();
+    plan.limitTwoFour =
+        block::limitsSamplesTwoAndFour(layout) ? 32767 : std::numeric_limits<std::int32_t>::max();
     // The decoder state's mask and half step, shift counts taken modulo 32.
     const int count = (p + 4) & 31;
     plan.stateMask = block::lowBitsCleared(count) >> width;
@@ -77,7 +76,8 @@ using PlanTable = std::array<DecodePlan, 256>;
 
 constexpr PlanTable makePlans(int width) {
     PlanTable plans{};
-    for (unsigned code = 0; code < 256; ++code) plans[code] = makePlan(code, width);
+    for (unsigned code = 0; code < 256; ++code)
+        plans[code] = makePlan(code, width);
     return plans;
 }
 
@@ -98,7 +98,8 @@ inline void halfStrings(const std::uint8_t* bytes, std::uint64_t& first, std::ui
         const std::uint64_t low = block::loadLittleEndian64(bytes);
         std::uint64_t high = block::loadLittleEndian64(bytes + 8);
         std::uint64_t highSecond = high;
-        if constexpr (N == 5) highSecond = high << 8;
+        if constexpr (N == 5)
+            highSecond = high << 8;
         if constexpr (N == 7)
             highSecond = (high & 0x0000FFFFFFFFFFFFull) | ((high << 8) & 0x00FF000000000000ull);
         first = block::byteSwap64(block::evenPairs(low) | (block::evenPairs(high) << 32));
@@ -112,7 +113,9 @@ inline std::int32_t contribution(std::uint64_t word, const DecodePlan& plan, int
     return (static_cast<std::int32_t>(top >> plan.down[k]) & plan.keep[k]) | plan.half[k];
 }
 
-inline std::int16_t stored(std::int32_t s) { return static_cast<std::int16_t>(s); }
+inline std::int16_t stored(std::int32_t s) {
+    return static_cast<std::int16_t>(s);
+}
 
 // Reconstructs one half into out[0..7] from carried sample a; returns sample 7 as 32 bits.
 inline std::int32_t decodeHalf(std::uint64_t word, std::int32_t a, const DecodePlan& plan,
@@ -176,7 +179,8 @@ std::int32_t decodeBlocks(BlockDecoder& state, const std::uint8_t* bytes, std::i
         std::memcpy(copy, bytes + b * kBytes, kBytes);
         carried = decodeWide<N>(copy, out + b * block::kBlockSamples, carried, plan);
     }
-    if (plan != nullptr) keepState(state, *plan);
+    if (plan != nullptr)
+        keepState(state, *plan);
     return carried;
 }
 
@@ -209,14 +213,15 @@ constexpr LanePlan makeLanePlan(unsigned code, int width) {
         plan.down[k] = static_cast<std::uint8_t>(32 - bits - e);
         plan.step[k] = static_cast<std::uint8_t>(e > 0 ? e : 0);
         bool predicted = false;
-        if (k == 3) predicted = prediction == Prediction::SevenDirect;
+        if (k == 3)
+            predicted = prediction == Prediction::SevenDirect;
         if (k == 1 || k == 5)
-            predicted = prediction == Prediction::SevenDirect ||
-                        prediction == Prediction::ThreeDirect;
-        if (k % 2 == 0) predicted = prediction != Prediction::Direct;
+            predicted =
+                prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect;
+        if (k % 2 == 0)
+            predicted = prediction != Prediction::Direct;
         plan.predicted[k] = predicted ? 0xFF : 0;
-        plan.limited[k] =
-            (k == 2 || k == 4) && block::limitsSamplesTwoAndFour(layout) ? 0xFF : 0;
+        plan.limited[k] = (k == 2 || k == 4) && block::limitsSamplesTwoAndFour(layout) ? 0xFF : 0;
     }
     return plan;
 }
@@ -225,7 +230,8 @@ using LanePlanTable = std::array<LanePlan, 256>;
 
 constexpr LanePlanTable makeLanePlans(int width) {
     LanePlanTable plans{};
-    for (unsigned code = 0; code < 256; ++code) plans[code] = makeLanePlan(code, width);
+    for (unsigned code = 0; code < 256; ++code)
+        plans[code] = makeLanePlan(code, width);
     return plans;
 }
 
@@ -316,8 +322,8 @@ KORVO_AVX2 inline void predictHalf(__m256i q, __m256i a, __m256i s7, const LaneB
     s = _mm256_min_epi32(s, b.limit);
     // The low 16 bits of each lane, in order.
     const __m256i lows = _mm256_shuffle_epi8(
-        s, _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4, 5,
-                            8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1));
+        s, _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4, 5, 8,
+                            9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1));
     const __m256i packed = _mm256_permute4x64_epi64(lows, 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
 }
@@ -326,25 +332,25 @@ KORVO_AVX2 inline void predictHalf(__m256i q, __m256i a, __m256i s7, const LaneB
 // receives the block's last sample. Returns the block's plan.
 template <int N>
 KORVO_AVX2 inline const LanePlan& decodeLanes(const std::uint8_t* bytes, std::int16_t* out,
-                                               __m256i& a) {
+                                              __m256i& a) {
     static constexpr auto kShuffle = stringShuffle<N>();
     constexpr int kSecond = N == 4 ? 4 : 2;
     const unsigned code = (bytes[0] & 0xF0u) | (bytes[kSecond] >> 4);
     const LanePlan& plan = kLanePlans[N - block::kMinWidth][code];
     const LaneBlock b = laneBlock(plan);
 
-    const __m256i raw = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    const __m256i raw =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
     const __m256i words = _mm256_shuffle_epi8(
         raw, _mm256_broadcastsi128_si256(
                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffle.data()))));
     const __m256i seven = _mm256_set1_epi32(7);
     // Sample 7 of each half is its field alone, so the second half, and the next block, start
     // without waiting for the first half's prediction.
-    const __m256i q0 = contributions(_mm256_shuffle_epi32(words, 0x00),
-                                     _mm256_shuffle_epi32(words, 0x55), b);
-    const __m256i q1 = contributions(_mm256_shuffle_epi32(words, 0xAA),
-                                     _mm256_shuffle_epi32(words, 0xFF), b);
+    const __m256i q0 =
+        contributions(_mm256_shuffle_epi32(words, 0x00), _mm256_shuffle_epi32(words, 0x55), b);
+    const __m256i q1 =
+        contributions(_mm256_shuffle_epi32(words, 0xAA), _mm256_shuffle_epi32(words, 0xFF), b);
     const __m256i middle = _mm256_permutevar8x32_epi32(q0, seven);
     const __m256i last = _mm256_permutevar8x32_epi32(q1, seven);
     predictHalf(q0, a, middle, b, out);
@@ -369,7 +375,8 @@ KORVO_AVX2 std::int32_t decodeBlocksAvx2(BlockDecoder& state, const std::uint8_t
         std::memcpy(copy, bytes + b * kBytes, kBytes);
         plan = &decodeLanes<N>(copy, out + b * block::kBlockSamples, a);
     }
-    if (plan == nullptr) return carried;
+    if (plan == nullptr)
+        return carried;
     const auto code = static_cast<std::size_t>(plan - kLanePlans[N - block::kMinWidth].data());
     keepState(state, kPlans[N - block::kMinWidth][code]);
     return _mm_cvtsi128_si32(_mm256_castsi256_si128(a));
@@ -395,25 +402,36 @@ std::int32_t BlockDecoder::decodeRun(const std::uint8_t* bytes, std::int16_t* ou
 #if KORVO_CODEC_HAS_AVX2
     if (kernel == block::Kernel::Avx2 && block::kernelAvailable(kernel)) {
         switch (width) {
-        case 4: return decodeBlocksAvx2<4>(*this, bytes, out, blocks, carried);
-        case 5: return decodeBlocksAvx2<5>(*this, bytes, out, blocks, carried);
-        case 6: return decodeBlocksAvx2<6>(*this, bytes, out, blocks, carried);
-        case 7: return decodeBlocksAvx2<7>(*this, bytes, out, blocks, carried);
-        case 8: return decodeBlocksAvx2<8>(*this, bytes, out, blocks, carried);
-        default: break;
+            case 4:
+                return decodeBlocksAvx2<4>(*this, bytes, out, blocks, carried);
+            case 5:
+                return decodeBlocksAvx2<5>(*this, bytes, out, blocks, carried);
+            case 6:
+                return decodeBlocksAvx2<6>(*this, bytes, out, blocks, carried);
+            case 7:
+                return decodeBlocksAvx2<7>(*this, bytes, out, blocks, carried);
+            case 8:
+                return decodeBlocksAvx2<8>(*this, bytes, out, blocks, carried);
+            default:
+                break;
         }
     }
 #endif
     switch (width) {
-    case 4: return decodeBlocks<4>(*this, bytes, out, blocks, carried);
-    case 5: return decodeBlocks<5>(*this, bytes, out, blocks, carried);
-    case 6: return decodeBlocks<6>(*this, bytes, out, blocks, carried);
-    case 7: return decodeBlocks<7>(*this, bytes, out, blocks, carried);
-    case 8: return decodeBlocks<8>(*this, bytes, out, blocks, carried);
-    default:
-        // No codec for this width: blocks of silence that the next block starts from.
-        std::fill(out, out + blocks * block::kBlockSamples, std::int16_t{0});
-        return 0;
+        case 4:
+            return decodeBlocks<4>(*this, bytes, out, blocks, carried);
+        case 5:
+            return decodeBlocks<5>(*this, bytes, out, blocks, carried);
+        case 6:
+            return decodeBlocks<6>(*this, bytes, out, blocks, carried);
+        case 7:
+            return decodeBlocks<7>(*this, bytes, out, blocks, carried);
+        case 8:
+            return decodeBlocks<8>(*this, bytes, out, blocks, carried);
+        default:
+            // No codec for this width: blocks of silence that the next block starts from.
+            std::fill(out, out + blocks * block::kBlockSamples, std::int16_t{0});
+            return 0;
     }
 }
 

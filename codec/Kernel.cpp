@@ -4,20 +4,20 @@ namespace korvo::block {
 
 bool kernelAvailable(Kernel kernel) {
     switch (kernel) {
-    case Kernel::Portable: return true;
-    case Kernel::Avx2:
+        case Kernel::Portable:
+            return true;
+        case Kernel::Avx2:
 #if KORVO_CODEC_HAS_AVX2
-        return __builtin_cpu_supports("avx2");
+            return __builtin_cpu_supports("avx2");
 #else
-        return false;
+            return false;
 #endif
     }
     return false;
 }
 
 Kernel fastestKernel() {
-    static const Kernel fastest =
-        kernelAvailable(Kernel::Avx2) ? Kernel::Avx2 : Kernel::Portable;
+    static const Kernel fastest = kernelAvailable(Kernel::Avx2) ? Kernel::Avx2 : Kernel::Portable;
     return fastest;
 }
 

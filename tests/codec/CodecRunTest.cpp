@@ -22,22 +22,28 @@ namespace {
 using block::Kernel;
 
 constexpr Kernel kKernels[] = {Kernel::Portable, Kernel::Avx2};
-constexpr std::int32_t kExtremes[] = {0, 32767, -32768, std::numeric_limits<std::int32_t>::max(),
-                                      std::numeric_limits<std::int32_t>::min(), 1 << 30};
+constexpr std::int32_t kExtremes[] = {0,
+                                      32767,
+                                      -32768,
+                                      std::numeric_limits<std::int32_t>::max(),
+                                      std::numeric_limits<std::int32_t>::min(),
+                                      1 << 30};
 
 // Every mode code at every width, in runs of 0 to 40 blocks whose first carried sample is
 // sometimes far outside the 16-bit range: samples, carried sample and final state match the
 // reference decoding block after block, and nothing is written past the run.
 TEST(CodecRun, DecodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
     for (const Kernel kernel : kKernels) {
-        if (!block::kernelAvailable(kernel)) continue;
+        if (!block::kernelAvailable(kernel))
+            continue;
         std::mt19937 random(99);
         for (int width = 4; width <= 8; ++width) {
             const int second = width == 4 ? 4 : 2;
             for (unsigned code = 0; code < 256; code += 2) {
                 const std::size_t blocks = random() % 41;
                 std::vector<std::uint8_t> bytes(blocks * 2 * width);
-                for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+                for (auto& byte : bytes)
+                    byte = static_cast<std::uint8_t>(random());
                 for (std::size_t b = 0; b < blocks; ++b) {
                     // This code and its neighbour alternate through the run.
                     const unsigned c = code + (b & 1);
@@ -71,62 +77,70 @@ TEST(CodecRun, DecodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
                 EXPECT_EQ(decoder.parameter, perBlock.parameter);
                 EXPECT_EQ(decoder.mask, perBlock.mask);
                 EXPECT_EQ(decoder.halfStep, perBlock.halfStep);
-                for (int k = 0; k < 8; ++k) ASSERT_EQ(out[blocks * 16 + k], 0x5A5A);
+                for (int k = 0; k < 8; ++k)
+                    ASSERT_EQ(out[blocks * 16 + k], 0x5A5A);
             }
         }
     }
 }
 
 // Varied signals with restarts from carried samples far outside the range, in runs of 1 to 60
-// blocks: the bytes and carried samples are those of the literal encoder block after block, a
-// run decodes back to the encoder's reconstruction with every kernel, and nothing is written
-// past the run.
-TEST(CodecRun, EncodingARunMatchesTheReferenceBlockByBlock) {
-    for (int width : {4, 5, 6, 7, 8}) {
-        SignalSource source(500 + static_cast<std::uint64_t>(width));
-        std::mt19937 random(static_cast<unsigned>(width));
-        for (int run = 0; run < 300; ++run) {
-            const std::size_t blocks = 1 + random() % 60;
-            std::vector<std::int16_t> in(blocks * 16);
-            for (std::size_t b = 0; b < blocks; ++b) source.next(&in[b * 16]);
-            const std::int32_t first = run % 4 == 0 ? kExtremes[random() % std::size(kExtremes)]
-                                                    : static_cast<std::int16_t>(random());
-            std::vector<std::uint8_t> bytes(blocks * 2 * width + 16, 0xA5);
-            BlockEncoder encoder;
-            const std::int32_t carried =
-                encoder.encodeRun(in.data(), bytes.data(), blocks, first, width);
+// blocks: with every kernel the bytes and carried samples are those of the literal encoder block
+// after block, a run decodes back to the encoder's reconstruction, and nothing is written past
+// the run.
+TEST(CodecRun, EncodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
+    for (const Kernel encoding : kKernels) {
+        if (!block::kernelAvailable(encoding))
+            continue;
+        for (int width : {4, 5, 6, 7, 8}) {
+            SignalSource source(500 + static_cast<std::uint64_t>(width));
+            std::mt19937 random(static_cast<unsigned>(width));
+            for (int run = 0; run < 300; ++run) {
+                const std::size_t blocks = 1 + random() % 60;
+                std::vector<std::int16_t> in(blocks * 16);
+                for (std::size_t b = 0; b < blocks; ++b)
+                    source.next(&in[b * 16]);
+                const std::int32_t first = run % 4 == 0 ? kExtremes[random() % std::size(kExtremes)]
+                                                        : static_cast<std::int16_t>(random());
+                std::vector<std::uint8_t> bytes(blocks * 2 * width + 16, 0xA5);
+                BlockEncoder encoder;
+                const std::int32_t carried =
+                    encoder.encodeRun(in.data(), bytes.data(), blocks, first, width, encoding);
 
-            std::int32_t expectedCarried = first;
-            BlockEncoder perBlock;
-            for (std::size_t b = 0; b < blocks; ++b) {
-                const reference::Encoded expected =
-                    reference::encode(&in[b * 16], expectedCarried, width);
-                const std::vector<std::uint8_t> actual(
-                    bytes.begin() + static_cast<long>(b * 2 * width),
-                    bytes.begin() + static_cast<long>((b + 1) * 2 * width));
-                ASSERT_EQ(actual, expected.bytes) << "width " << width << " run " << run
-                                                  << " block " << b;
-                std::array<std::uint8_t, 16> one{};
-                ASSERT_EQ(perBlock.encode(&in[b * 16], one.data(), expectedCarried, width),
-                          expected.carried);
-                expectedCarried = expected.carried;
-            }
-            ASSERT_EQ(carried, expectedCarried);
-            for (int k = 0; k < 16; ++k) {
-                ASSERT_EQ(bytes[blocks * 2 * width + k], 0xA5);
-                ASSERT_EQ(encoder.reconstructed[k], perBlock.reconstructed[k]);
-            }
-            EXPECT_EQ(encoder.mode, perBlock.mode);
-            EXPECT_EQ(encoder.parameter, perBlock.parameter);
-            for (int l = 0; l < 6; ++l) EXPECT_EQ(encoder.levels[l], perBlock.levels[l]);
+                std::int32_t expectedCarried = first;
+                BlockEncoder perBlock;
+                for (std::size_t b = 0; b < blocks; ++b) {
+                    const reference::Encoded expected =
+                        reference::encode(&in[b * 16], expectedCarried, width);
+                    const std::vector<std::uint8_t> actual(
+                        bytes.begin() + static_cast<long>(b * 2 * width),
+                        bytes.begin() + static_cast<long>((b + 1) * 2 * width));
+                    ASSERT_EQ(actual, expected.bytes) << "kernel " << int(encoding) << " width "
+                                                      << width << " run " << run << " block " << b;
+                    std::array<std::uint8_t, 16> one{};
+                    ASSERT_EQ(perBlock.encode(&in[b * 16], one.data(), expectedCarried, width),
+                              expected.carried);
+                    expectedCarried = expected.carried;
+                }
+                ASSERT_EQ(carried, expectedCarried);
+                for (int k = 0; k < 16; ++k) {
+                    ASSERT_EQ(bytes[blocks * 2 * width + k], 0xA5);
+                    ASSERT_EQ(encoder.reconstructed[k], perBlock.reconstructed[k]);
+                }
+                EXPECT_EQ(encoder.mode, perBlock.mode);
+                EXPECT_EQ(encoder.parameter, perBlock.parameter);
+                for (int l = 0; l < 6; ++l)
+                    EXPECT_EQ(encoder.levels[l], perBlock.levels[l]);
 
-            for (const Kernel kernel : kKernels) {
-                std::vector<std::int16_t> out(blocks * 16);
-                BlockDecoder decoder;
-                EXPECT_EQ(decoder.decodeRun(bytes.data(), out.data(), blocks, first, width, kernel),
-                          carried);
-                for (int k = 0; k < 16; ++k)
-                    ASSERT_EQ(out[(blocks - 1) * 16 + k], encoder.reconstructed[k]);
+                for (const Kernel kernel : kKernels) {
+                    std::vector<std::int16_t> out(blocks * 16);
+                    BlockDecoder decoder;
+                    EXPECT_EQ(
+                        decoder.decodeRun(bytes.data(), out.data(), blocks, first, width, kernel),
+                        carried);
+                    for (int k = 0; k < 16; ++k)
+                        ASSERT_EQ(out[(blocks - 1) * 16 + k], encoder.reconstructed[k]);
+                }
             }
         }
     }
