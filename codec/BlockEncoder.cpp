@@ -304,11 +304,7 @@ struct BlockPlan {
 };
 
 template <int N, bool keepState>
-inline BlockPlan planBlock(BlockEncoder& state, const std::int16_t* in, std::int32_t carried) {
-    std::int32_t levels[6] = {};
-    measureHalf(in, carried, levels);
-    measureHalf(in + block::kHalfSamples, in[7], levels);
-
+inline BlockPlan planFromLevels(BlockEncoder& state, const std::int32_t* levels) {
     const Choice choice = chooseMode<N>(levels);
     const int shift = choice.parameter - N + 4;
     const Step step{shift, block::lowBitsCleared(shift), block::bitAt(shift) >> 1};
@@ -321,6 +317,14 @@ inline BlockPlan planBlock(BlockEncoder& state, const std::int16_t* in, std::int
         state.halfStep = step.half;
     }
     return {static_cast<int>(choice.layout), choice.parameter, step};
+}
+
+template <int N, bool keepState>
+inline BlockPlan planBlock(BlockEncoder& state, const std::int16_t* in, std::int32_t carried) {
+    std::int32_t levels[6] = {};
+    measureHalf(in, carried, levels);
+    measureHalf(in + block::kHalfSamples, in[7], levels);
+    return planFromLevels<N, keepState>(state, levels);
 }
 
 // Adds the header to the two half strings and writes the block.
@@ -354,31 +358,39 @@ inline std::int32_t encodeWide(BlockEncoder& state, const std::int16_t* in, std:
 
 #define KORVO_AVX2 __attribute__((target("avx2")))
 
-// The vector kernel quantises one half in one register, lane k holding sample k: first every
-// sample directly, then level by level (sample 3, then 1 and 5, then the evens) the corrections
-// of the samples that the mode predicts, all lanes at once with the lanes of the level kept.
-//
+// The vector kernel holds a block in two registers: the odd samples 1, 3, 5, 7 of the first
+// half and then of the second half, and the even samples 0, 2, 4, 6 likewise. Every sample is
+// first quantised directly; then, level by level (the samples 3, then 1 and 5, then the evens),
+// the corrections of all lanes of a register are computed at once and kept in the lanes of
+// the level whose samples the mode predicts. The measuring pass works on the same registers.
+constexpr int kOddLanes = 0;   // lanes 0-7 of a lane plan
+constexpr int kEvenLanes = 8;  // lanes 8-15
+
+constexpr int laneSample(int lane) {
+    return 2 * (lane % 4) + (lane < kEvenLanes ? 1 : 0);
+}
+
 // Per layout at one width, everything a lane needs, one byte a lane.
 struct EncodeLanePlan {
-    std::uint8_t bits[block::kHalfSamples];       // field width W
-    std::uint8_t fine[block::kHalfSamples];       // 1 for a fine field
-    std::uint8_t predicted[block::kHalfSamples];  // 0xFF where the sample is a correction
+    std::uint8_t bits[16];       // field width W
+    std::uint8_t fine[16];       // 1 for a fine field
+    std::uint8_t predicted[16];  // 0xFF where the sample is a correction
     // Shifts that place the field's value in the half string's bits 0-31 (left, or right when
     // the field runs on past bit 31) and 32-63 (left); 255 where the field has no bits there.
-    std::uint8_t highLeft[block::kHalfSamples];
-    std::uint8_t highRight[block::kHalfSamples];
-    std::uint8_t lowLeft[block::kHalfSamples];
+    std::uint8_t highLeft[16];
+    std::uint8_t highRight[16];
+    std::uint8_t lowLeft[16];
 };
 
 constexpr EncodeLanePlan makeEncodeLanePlan(Layout layout, int width) {
     const Prediction prediction = block::predictionOf(layout);
     EncodeLanePlan plan{};
-    for (int k = 0; k < block::kHalfSamples; ++k) {
+    for (int lane = 0; lane < 16; ++lane) {
+        const int k = laneSample(lane);
         const int bits = block::fieldBits(layout, width, k);
-        const int start = block::fieldStart(layout, width, k);
-        const int end = start + bits;
-        plan.bits[k] = static_cast<std::uint8_t>(bits);
-        plan.fine[k] = block::isFine(layout, width, k) ? 1 : 0;
+        const int end = block::fieldStart(layout, width, k) + bits;
+        plan.bits[lane] = static_cast<std::uint8_t>(bits);
+        plan.fine[lane] = block::isFine(layout, width, k) ? 1 : 0;
         bool predicted = false;
         if (k == 3)
             predicted = prediction == Prediction::SevenDirect;
@@ -387,10 +399,10 @@ constexpr EncodeLanePlan makeEncodeLanePlan(Layout layout, int width) {
                 prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect;
         if (k % 2 == 0)
             predicted = prediction != Prediction::Direct;
-        plan.predicted[k] = predicted ? 0xFF : 0;
-        plan.highLeft[k] = static_cast<std::uint8_t>(end <= 32 ? 32 - end : 255);
-        plan.highRight[k] = static_cast<std::uint8_t>(end > 32 ? end - 32 : 255);
-        plan.lowLeft[k] = static_cast<std::uint8_t>(64 - end);
+        plan.predicted[lane] = predicted ? 0xFF : 0;
+        plan.highLeft[lane] = static_cast<std::uint8_t>(end <= 32 ? 32 - end : 255);
+        plan.highRight[lane] = static_cast<std::uint8_t>(end > 32 ? end - 32 : 255);
+        plan.lowLeft[lane] = static_cast<std::uint8_t>(64 - end);
     }
     return plan;
 }
@@ -416,134 +428,200 @@ KORVO_AVX2 inline __m256i expandMask(const std::uint8_t* bytes) {
     return _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
 }
 
-// The plan's lanes, widened, and the step of every lane; shared by the block's two halves.
-struct EncodeLanes {
-    __m256i shift, mask, half, twoHalves, stepBits, signBit, below, valueMask;
-    __m256i three, oneFive, evens;
+KORVO_AVX2 inline __m256i permute(__m256i x, int l0, int l1, int l2, int l3, int l4, int l5, int l6,
+                                  int l7) {
+    return _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(l0, l1, l2, l3, l4, l5, l6, l7));
+}
+
+KORVO_AVX2 inline __m256i mean8(__m256i x, __m256i y) {
+    return _mm256_srai_epi32(_mm256_add_epi32(x, y), 1);
+}
+
+KORVO_AVX2 inline __m256i magnitude8(__m256i v) {
+    return _mm256_xor_si256(v, _mm256_srai_epi32(v, 31));
+}
+
+// The step as every correction lane uses it (corrections are never fine).
+struct UniformStep {
+    __m256i mask, half, twoHalves, stepBits;
+};
+
+// One register's lanes: the direct step (fine where the field is), the field's place.
+struct LaneSide {
+    __m256i directMask, directHalf, shift, signBit, below, valueMask, predicted;
     __m256i highLeft, highRight, lowLeft;
 };
 
-KORVO_AVX2 inline EncodeLanes encodeLanes(const EncodeLanePlan& plan, const Step& step) {
-    EncodeLanes l;
+KORVO_AVX2 inline LaneSide laneSide(const EncodeLanePlan& plan, int first, const Step& step) {
+    LaneSide l;
     const __m256i one = _mm256_set1_epi32(1);
-    const __m256i fine = expandBytes(plan.fine);
-    const __m256i bits = expandBytes(plan.bits);
+    const __m256i fine = expandBytes(plan.fine + first);
+    const __m256i bits = expandBytes(plan.bits + first);
     l.shift = _mm256_sub_epi32(_mm256_set1_epi32(step.shift), fine);
-    l.mask = _mm256_srav_epi32(_mm256_set1_epi32(step.mask), fine);
-    l.half = _mm256_srav_epi32(_mm256_set1_epi32(step.half), fine);
-    l.twoHalves = _mm256_add_epi32(l.half, l.half);
-    l.stepBits = _mm256_and_si256(l.mask, _mm256_set1_epi32(0xFFFF));
+    l.directMask = _mm256_srav_epi32(_mm256_set1_epi32(step.mask), fine);
+    l.directHalf = _mm256_srav_epi32(_mm256_set1_epi32(step.half), fine);
     l.signBit = _mm256_sub_epi32(_mm256_add_epi32(bits, l.shift), one);
     l.below = _mm256_sub_epi32(_mm256_sllv_epi32(one, l.signBit), one);
     l.valueMask = _mm256_sub_epi32(_mm256_sllv_epi32(one, bits), one);
-    const __m256i predicted = expandMask(plan.predicted);
-    l.three = _mm256_and_si256(predicted, _mm256_setr_epi32(0, 0, 0, -1, 0, 0, 0, 0));
-    l.oneFive = _mm256_and_si256(predicted, _mm256_setr_epi32(0, -1, 0, 0, 0, -1, 0, 0));
-    l.evens = _mm256_and_si256(predicted, _mm256_setr_epi32(-1, 0, -1, 0, -1, 0, -1, 0));
-    l.highLeft = expandBytes(plan.highLeft);
-    l.highRight = expandBytes(plan.highRight);
-    l.lowLeft = expandBytes(plan.lowLeft);
+    l.predicted = expandMask(plan.predicted + first);
+    l.highLeft = expandBytes(plan.highLeft + first);
+    l.highRight = expandBytes(plan.highRight + first);
+    l.lowLeft = expandBytes(plan.lowLeft + first);
     return l;
 }
 
-// The quantised correction q of samples y predicted from neighbours u and w, every lane, as
-// the portable kernel's HalfCoder::code computes it for one sample.
-KORVO_AVX2 inline __m256i correction(__m256i y, __m256i u, __m256i w, const EncodeLanes& l,
-                                     __m256i& d) {
-    d = _mm256_srai_epi32(_mm256_add_epi32(u, w), 1);
+// Quantises the corrections of samples y predicted from neighbours u and w in every lane, as
+// HalfCoder::code does for one sample, and keeps them in the lanes where level is set: q
+// takes the quantised correction, s the reconstruction.
+KORVO_AVX2 inline void correctLevel(__m256i y, __m256i u, __m256i w, __m256i level,
+                                    const LaneSide& l, const UniformStep& step, __m256i& s,
+                                    __m256i& q) {
+    const __m256i d = mean8(u, w);
     const __m256i r = _mm256_sub_epi32(y, d);
     const __m256i top = _mm256_srav_epi32(r, l.signBit);
     const __m256i fits = _mm256_or_si256(_mm256_cmpeq_epi32(top, _mm256_setzero_si256()),
                                          _mm256_cmpeq_epi32(top, _mm256_set1_epi32(-1)));
-    const __m256i q = _mm256_or_si256(_mm256_and_si256(r, l.mask), l.half);
-    const __m256i g = _mm256_add_epi32(d, q);
+    const __m256i plain = _mm256_or_si256(_mm256_and_si256(r, step.mask), step.half);
+    const __m256i g = _mm256_add_epi32(d, plain);
     // Outside the field: its largest value for a positive correction, else its smallest.
     const __m256i positive = _mm256_cmpgt_epi32(r, _mm256_setzero_si256());
     const __m256i saturated =
-        _mm256_or_si256(_mm256_blendv_epi8(_mm256_andnot_si256(l.below, l.mask),
-                                           _mm256_and_si256(l.mask, l.below), positive),
-                        l.half);
+        _mm256_or_si256(_mm256_blendv_epi8(_mm256_andnot_si256(l.below, step.mask),
+                                           _mm256_and_si256(step.mask, l.below), positive),
+                        step.half);
     // Outside the 16-bit range: reflected back inside.
     const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(g, _mm256_set1_epi32(32767)),
                                             _mm256_cmpgt_epi32(_mm256_set1_epi32(-32768), g));
-    const __m256i reflected = _mm256_sub_epi32(_mm256_xor_si256(g, l.stepBits), d);
+    const __m256i reflected = _mm256_sub_epi32(_mm256_xor_si256(g, step.stepBits), d);
     // On -32768 between two odd neighbours: one step up.
-    const __m256i oddPair = _mm256_and_si256(_mm256_and_si256(u, w), _mm256_set1_epi32(1));
-    const __m256i raise =
-        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(g, _mm256_set1_epi32(-32768)),
-                                          _mm256_cmpeq_epi32(oddPair, _mm256_set1_epi32(1))),
-                         l.twoHalves);
-    const __m256i kept = _mm256_blendv_epi8(_mm256_add_epi32(q, raise), reflected, outside);
-    return _mm256_blendv_epi8(saturated, kept, fits);
-}
-
-// Takes the level's corrections into the lanes where level is set.
-KORVO_AVX2 inline void takeLevel(__m256i y, __m256i u, __m256i w, __m256i level,
-                                 const EncodeLanes& l, __m256i& s, __m256i& q) {
-    __m256i d;
-    const __m256i corrected = correction(y, u, w, l, d);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i raise = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi32(g, _mm256_set1_epi32(-32768)),
+                         _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_and_si256(u, w), one), one)),
+        step.twoHalves);
+    const __m256i kept = _mm256_blendv_epi8(_mm256_add_epi32(plain, raise), reflected, outside);
+    const __m256i corrected = _mm256_blendv_epi8(saturated, kept, fits);
     q = _mm256_blendv_epi8(q, corrected, level);
     s = _mm256_blendv_epi8(s, _mm256_add_epi32(d, corrected), level);
 }
 
-KORVO_AVX2 inline std::uint32_t orLanes(__m256i x) {
-    __m128i v = _mm_or_si128(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
-    v = _mm_or_si128(v, _mm_shuffle_epi32(v, 0x4E));
-    v = _mm_or_si128(v, _mm_shuffle_epi32(v, 0xB1));
-    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+// Neighbours within the odd register: a for sample 1, s3 for sample 5; and s3, s7.
+KORVO_AVX2 inline __m256i leftOfOneFive(__m256i odd, __m256i a) {
+    return _mm256_blend_epi32(permute(odd, 0, 0, 1, 0, 4, 4, 5, 4), a, 0x11);
+}
+KORVO_AVX2 inline __m256i rightOfOneFive(__m256i odd) {
+    return permute(odd, 1, 1, 3, 3, 5, 5, 7, 7);
+}
+// Neighbours of the evens: a, s1, s3, s5 and s1, s3, s5, s7.
+KORVO_AVX2 inline __m256i leftOfEvens(__m256i odd, __m256i a) {
+    return _mm256_blend_epi32(permute(odd, 0, 0, 1, 2, 4, 4, 5, 6), a, 0x11);
 }
 
-// Encodes samples y[0..7] predicted from a (broadcast) into recon[0..7]; returns the half's
-// bit string without header.
-KORVO_AVX2 inline std::uint64_t quantiseHalf(const std::int16_t* samples, __m256i a,
-                                             const EncodeLanes& l, std::int32_t* recon) {
-    const __m256i y =
-        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples)));
-    // Every sample directly: final for the samples the mode codes directly, sample 7 always.
-    __m256i q = _mm256_or_si256(_mm256_and_si256(y, l.mask), l.half);
-    __m256i s = q;
-    const __m256i s7 = _mm256_permutevar8x32_epi32(s, _mm256_set1_epi32(7));
-    takeLevel(y, a, s7, l.three, l, s, q);
-    takeLevel(
-        y,
-        _mm256_blend_epi32(
-            _mm256_permutevar8x32_epi32(s, _mm256_setr_epi32(0, 0, 0, 0, 0, 3, 0, 0)), a, 0x02),
-        _mm256_permutevar8x32_epi32(s, _mm256_setr_epi32(0, 3, 0, 0, 0, 7, 0, 0)), l.oneFive, l, s,
-        q);
-    takeLevel(
-        y,
-        _mm256_blend_epi32(
-            _mm256_permutevar8x32_epi32(s, _mm256_setr_epi32(0, 0, 1, 0, 3, 0, 5, 0)), a, 0x01),
-        _mm256_permutevar8x32_epi32(s, _mm256_setr_epi32(1, 0, 3, 0, 5, 0, 7, 0)), l.evens, l, s,
-        q);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(recon), s);
+// The OR of a register's two 128-bit halves: the first half's lanes with the second's.
+KORVO_AVX2 inline __m128i fold(__m256i x) {
+    return _mm_or_si128(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+}
 
-    const __m256i value = _mm256_and_si256(_mm256_srav_epi32(q, l.shift), l.valueMask);
-    const std::uint32_t high = orLanes(_mm256_or_si256(_mm256_sllv_epi32(value, l.highLeft),
-                                                       _mm256_srlv_epi32(value, l.highRight)));
-    const std::uint32_t low = orLanes(_mm256_sllv_epi32(value, l.lowLeft));
-    return (std::uint64_t{high} << 32) | low;
+// The level magnitudes of the block whose odd and even samples are given, a holding the
+// carried sample in lanes 0-3 and input sample 7 in lanes 4-7.
+KORVO_AVX2 inline void measureLanes(__m256i odd, __m256i even, __m256i a, std::int32_t* levels) {
+    // Sample 3 from (a, y7), samples 1 and 5 from (a, y3) and (y3, y7); lane 3 unused.
+    const __m256i left = _mm256_blend_epi32(permute(odd, 0, 0, 1, 0, 4, 4, 5, 4), a, 0x33);
+    const __m256i right = permute(odd, 1, 3, 3, 3, 5, 7, 7, 7);
+    const __m256i oddResidual = magnitude8(_mm256_sub_epi32(odd, mean8(left, right)));
+    const __m256i evenResidual =
+        magnitude8(_mm256_sub_epi32(even, mean8(leftOfEvens(odd, a), odd)));
+    alignas(16) std::int32_t direct[4], residual[4], evens[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(direct), fold(magnitude8(odd)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(residual), fold(oddResidual));
+    _mm_store_si128(reinterpret_cast<__m128i*>(evens), fold(evenResidual));
+    levels[M7] = direct[3];
+    levels[M3] = direct[1];
+    levels[M15] = direct[0] | direct[2];
+    levels[R3] = residual[1];
+    levels[R15] = residual[0] | residual[2];
+    levels[R0] = evens[0] | evens[1] | evens[2] | evens[3];
+}
+
+// The OR of the lanes of each 128-bit half: the bits of the first half string in the low
+// half, of the second in the high half.
+KORVO_AVX2 inline __m256i orWithinHalves(__m256i x) {
+    x = _mm256_or_si256(x, _mm256_shuffle_epi32(x, 0x4E));
+    return _mm256_or_si256(x, _mm256_shuffle_epi32(x, 0xB1));
 }
 
 template <int N, bool keepState>
 KORVO_AVX2 inline std::int32_t encodeWideAvx2(BlockEncoder& state, const std::int16_t* in,
                                               std::uint8_t* out, std::int32_t carried,
-                                              std::int32_t* recon) {
-    const BlockPlan plan = planBlock<N, keepState>(state, in, carried);
-    const EncodeLanes lanes =
-        encodeLanes(kEncodeLanePlans[N - block::kMinWidth][plan.layout], plan.step);
+                                              std::int32_t*) {
+    // Each 32-bit lane holds an even sample low and the next odd sample high.
+    const __m256i pairs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i yOdd = _mm256_srai_epi32(pairs, 16);
+    const __m256i yEven = _mm256_srai_epi32(_mm256_slli_epi32(pairs, 16), 16);
+
+    std::int32_t levels[6];
+    measureLanes(yOdd, yEven,
+                 _mm256_blend_epi32(_mm256_set1_epi32(carried), _mm256_set1_epi32(in[7]), 0xF0),
+                 levels);
+    const BlockPlan plan = planFromLevels<N, keepState>(state, levels);
+
     // Sample 7 is coded directly (finely in mode A): the second half's carried sample, and the
     // next block's, need no wait for the first half.
     const int fine = plan.layout == static_cast<int>(Layout::A) ? 1 : 0;
-    const auto direct = [&](std::int16_t y) {
+    const auto direct = [&](std::int32_t y) {
         return (y & (plan.step.mask >> fine)) | (plan.step.half >> fine);
     };
     const std::int32_t middle = direct(in[7]);
     const std::int32_t last = direct(in[15]);
-    const std::uint64_t first = quantiseHalf(in, _mm256_set1_epi32(carried), lanes, recon);
-    const std::uint64_t second = quantiseHalf(in + block::kHalfSamples, _mm256_set1_epi32(middle),
-                                              lanes, recon + block::kHalfSamples);
-    finishBlock<N>(plan, first, second, out);
+    const __m256i a =
+        _mm256_blend_epi32(_mm256_set1_epi32(carried), _mm256_set1_epi32(middle), 0xF0);
+
+    const EncodeLanePlan& lanes = kEncodeLanePlans[N - block::kMinWidth][plan.layout];
+    const LaneSide odd = laneSide(lanes, kOddLanes, plan.step);
+    const LaneSide even = laneSide(lanes, kEvenLanes, plan.step);
+    UniformStep step;
+    step.mask = _mm256_set1_epi32(plan.step.mask);
+    step.half = _mm256_set1_epi32(plan.step.half);
+    step.twoHalves = _mm256_add_epi32(step.half, step.half);
+    step.stepBits = _mm256_set1_epi32(plan.step.mask & 0xFFFF);
+
+    __m256i qOdd = _mm256_or_si256(_mm256_and_si256(yOdd, odd.directMask), odd.directHalf);
+    __m256i qEven = _mm256_or_si256(_mm256_and_si256(yEven, even.directMask), even.directHalf);
+    __m256i sOdd = qOdd, sEven = qEven;
+    // Sample 3 (lanes 1 and 5) from (a, s7).
+    correctLevel(yOdd, a, permute(sOdd, 3, 3, 3, 3, 7, 7, 7, 7),
+                 _mm256_and_si256(odd.predicted, _mm256_setr_epi32(0, -1, 0, 0, 0, -1, 0, 0)), odd,
+                 step, sOdd, qOdd);
+    // Samples 1 and 5 (lanes 0, 2, 4, 6) from (a, s3) and (s3, s7).
+    correctLevel(yOdd, leftOfOneFive(sOdd, a), rightOfOneFive(sOdd),
+                 _mm256_and_si256(odd.predicted, _mm256_setr_epi32(-1, 0, -1, 0, -1, 0, -1, 0)),
+                 odd, step, sOdd, qOdd);
+    // The evens from their odd neighbours.
+    correctLevel(yEven, leftOfEvens(sOdd, a), sOdd, even.predicted, even, step, sEven, qEven);
+
+    if constexpr (keepState) {
+        const __m256i low = _mm256_unpacklo_epi32(sEven, sOdd);   // s0-s3, s8-s11
+        const __m256i high = _mm256_unpackhi_epi32(sEven, sOdd);  // s4-s7, s12-s15
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(state.reconstructed),
+                            _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(state.reconstructed + 8),
+                            _mm256_permute2x128_si256(low, high, 0x31));
+    }
+
+    const __m256i vOdd = _mm256_and_si256(_mm256_srav_epi32(qOdd, odd.shift), odd.valueMask);
+    const __m256i vEven = _mm256_and_si256(_mm256_srav_epi32(qEven, even.shift), even.valueMask);
+    const __m256i highBits =
+        orWithinHalves(_mm256_or_si256(_mm256_or_si256(_mm256_sllv_epi32(vOdd, odd.highLeft),
+                                                       _mm256_srlv_epi32(vOdd, odd.highRight)),
+                                       _mm256_or_si256(_mm256_sllv_epi32(vEven, even.highLeft),
+                                                       _mm256_srlv_epi32(vEven, even.highRight))));
+    const __m256i lowBits = orWithinHalves(_mm256_or_si256(_mm256_sllv_epi32(vOdd, odd.lowLeft),
+                                                           _mm256_sllv_epi32(vEven, even.lowLeft)));
+    // Per half, lane 0 the string's bits 32-63 and lane 1 its bits 0-31: a 64-bit string.
+    const __m256i strings = _mm256_blend_epi32(lowBits, highBits, 0x22);
+    alignas(32) std::uint64_t words[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(words), strings);
+    finishBlock<N>(plan, words[0], words[2], out);
     return last;
 }
 
