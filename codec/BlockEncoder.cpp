@@ -101,89 +101,93 @@ constexpr std::array<HeaderCodes, block::kMaxWidth - block::kMinWidth + 1> kHead
     makeHeaderCodes(4), makeHeaderCodes(5), makeHeaderCodes(6), makeHeaderCodes(7),
     makeHeaderCodes(8)};
 
-// How the samples of a half are predicted in a layout: all ones where sample 3, samples 1 and 5,
-// or the even samples are coded as corrections to the mean of their neighbours.
-struct PredictionMasks {
-    std::int32_t three;
-    std::int32_t oneFive;
-    std::int32_t evens;
-};
-
-constexpr std::array<PredictionMasks, block::kLayoutCount> makePredictionMasks() {
-    std::array<PredictionMasks, block::kLayoutCount> masks{};
-    for (int l = 0; l < block::kLayoutCount; ++l) {
-        const Prediction prediction = block::predictionOf(static_cast<Layout>(l));
-        masks[l].three = prediction == Prediction::SevenDirect ? -1 : 0;
-        masks[l].oneFive =
-            prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect ? -1 : 0;
-        masks[l].evens = prediction == Prediction::Direct ? 0 : -1;
-    }
-    return masks;
-}
-
-constexpr std::array<PredictionMasks, block::kLayoutCount> kPredictionMasks = makePredictionMasks();
-
 // The step of the chosen parameter: s = p - n + 4, mask = -1 << s, half step = (1 << s) >> 1.
 struct Step {
     int shift;
     std::int32_t mask;
     std::int32_t half;
+
+    Step finer() const { return {shift - 1, mask >> 1, half >> 1}; }
 };
 
-// One half being encoded into its bit string. Every sample goes through the same steps whatever
-// the layout, so that the mode of a block selects table rows, not code: a directly coded sample
-// is a correction to a prediction of 0 that skips the field and range tests, which it always
-// passes.
+// One half being encoded: its samples' contributions and reconstructions, and its bit string.
 struct HalfCoder {
     const FieldPlan& fields;
     Step step;
+    std::int32_t* recon;  // reconstructions of samples 0 to 7 (32 bits, as the decoder holds them)
     std::uint64_t word = 0;
 
-    // Sample k: y predicted from the reconstructions u and w where predicted is all ones, coded
-    // directly where it is 0. Returns the reconstruction.
-    std::int32_t code(int k, std::int32_t y, std::int32_t u, std::int32_t w,
-                      std::int32_t predicted) {
-        // Fine fields (mode A) have a step half as large.
-        const int fine = (fields.fineSamples >> k) & 1;
-        const int shift = step.shift - fine;
-        const std::int32_t mask = step.mask >> fine;
-        const std::int32_t half = step.half >> fine;
-
-        const std::int32_t d = mean(u, w) & predicted;
-        const std::int32_t r = wrapSub(y, d);
-        const int signBit = fields.bits[k] + shift - 1;
-        const std::int32_t top = r >> signBit;
-        const bool fits = static_cast<std::uint32_t>(top + 1) <= 1 || predicted == 0;
-        std::int32_t q = (r & mask) | half;
-        const std::int32_t g = wrapAdd(d, q);
-        if (!fits) {
-            // The correction does not fit the field: the field's largest or smallest value.
-            const std::int32_t below = block::bitAt(signBit) - 1;
-            q = (r > 0 ? (mask & below) : (mask & ~below)) | half;
-        } else if (static_cast<std::uint32_t>(g + 32768) > 0xFFFF) {
-            // Flip the step bits of the 16-bit range: back inside it by as many steps as the
-            // reconstruction overshot.
-            q = wrapSub(g ^ (mask & 0xFFFF), d);
-        } else if (g == -32768 && (u & w & predicted & 1) != 0) {
-            q += 2 * half;
-        }
-        const auto value = static_cast<std::uint32_t>(q >> shift) & fields.valueMask[k];
+    void put(int k, std::int32_t contribution, int shift) {
+        const auto value = static_cast<std::uint32_t>(contribution >> shift) & fields.valueMask[k];
         word |= std::uint64_t{value} << fields.lowBit[k];
-        return wrapAdd(d, q);
     }
 
-    // Encodes samples y[0..7] predicted from a into recon[0..7]; returns the reconstruction of
-    // sample 7.
-    std::int32_t encode(const std::int16_t* y, std::int32_t a, const PredictionMasks& predict,
-                        std::int32_t* s) {
-        s[7] = code(7, y[7], 0, 0, 0);
-        s[3] = code(3, y[3], a, s[7], predict.three);
-        s[1] = code(1, y[1], a, s[3], predict.oneFive);
-        s[5] = code(5, y[5], s[3], s[7], predict.oneFive);
-        s[0] = code(0, y[0], a, s[1], predict.evens);
-        s[2] = code(2, y[2], s[1], s[3], predict.evens);
-        s[4] = code(4, y[4], s[3], s[5], predict.evens);
-        s[6] = code(6, y[6], s[5], s[7], predict.evens);
+    // Sample k coded directly: rounded down to the step, plus half a step.
+    void direct(int k, std::int32_t y, const Step& s) {
+        const std::int32_t q = (y & s.mask) | s.half;
+        recon[k] = q;
+        put(k, q, s.shift);
+    }
+
+    // Sample k coded as a correction to the mean of its reconstructed neighbours u and w.
+    void correction(int k, std::int32_t y, std::int32_t u, std::int32_t w) {
+        const std::int32_t d = mean(u, w);
+        const std::int32_t r = y - d;  // |d| < 2^30 and y is 16-bit: no overflow
+        const int signBit = fields.bits[k] + step.shift - 1;
+        const std::int32_t top = r >> signBit;
+        std::int32_t q;
+        if (top != 0 && top != -1) {
+            // The correction does not fit the field: the field's largest or smallest value.
+            const std::int32_t below = block::bitAt(signBit) - 1;
+            q = (r > 0 ? (step.mask & below) : (step.mask & ~below)) | step.half;
+        } else {
+            q = (r & step.mask) | step.half;
+            const std::int32_t g = wrapAdd(d, q);
+            if (g < -32768 || g > 32767) {
+                // Flip the step bits of the 16-bit range: back inside it by as many steps as
+                // the reconstruction overshot.
+                q = wrapSub(g ^ (step.mask & 0xFFFF), d);
+            } else if (g == -32768 && (u & w & 1) != 0) {
+                q += 2 * step.half;
+            }
+        }
+        recon[k] = wrapAdd(d, q);
+        put(k, q, step.shift);
+    }
+
+    // Encodes samples y[0..7] predicted from a; returns the reconstruction of sample 7.
+    std::int32_t encode(const std::int16_t* y, std::int32_t a, Prediction prediction) {
+        std::int32_t* s = recon;
+        switch (prediction) {
+            case Prediction::Direct: {
+                const Step fine = step.finer();
+                for (int k : {7, 3, 1, 5, 0, 2, 4, 6})
+                    direct(k, y[k], ((fields.fineSamples >> k) & 1) != 0 ? fine : step);
+                return s[7];
+            }
+            case Prediction::OddsDirect:
+                direct(7, y[7], step);
+                direct(3, y[3], step);
+                direct(1, y[1], step);
+                direct(5, y[5], step);
+                break;
+            case Prediction::ThreeDirect:
+                direct(7, y[7], step);
+                direct(3, y[3], step);
+                correction(1, y[1], a, s[3]);
+                correction(5, y[5], s[3], s[7]);
+                break;
+            case Prediction::SevenDirect:
+                direct(7, y[7], step);
+                correction(3, y[3], a, s[7]);
+                correction(1, y[1], a, s[3]);
+                correction(5, y[5], s[3], s[7]);
+                break;
+        }
+        correction(0, y[0], a, s[1]);
+        correction(2, y[2], s[1], s[3]);
+        correction(4, y[4], s[3], s[5]);
+        correction(6, y[6], s[5], s[7]);
         return s[7];
     }
 };
@@ -344,12 +348,11 @@ inline std::int32_t encodeWide(BlockEncoder& state, const std::int16_t* in, std:
                                std::int32_t carried, std::int32_t* recon) {
     const BlockPlan plan = planBlock<N, keepState>(state, in, carried);
     const FieldPlan& fields = kFieldPlans[N - block::kMinWidth][plan.layout];
-    const PredictionMasks& predict = kPredictionMasks[plan.layout];
-    HalfCoder first{fields, plan.step};
-    HalfCoder second{fields, plan.step};
-    const std::int32_t middle = first.encode(in, carried, predict, recon);
-    const std::int32_t last =
-        second.encode(in + block::kHalfSamples, middle, predict, recon + block::kHalfSamples);
+    const Prediction prediction = block::predictionOf(static_cast<Layout>(plan.layout));
+    HalfCoder first{fields, plan.step, recon};
+    HalfCoder second{fields, plan.step, recon + block::kHalfSamples};
+    const std::int32_t middle = first.encode(in, carried, prediction);
+    const std::int32_t last = second.encode(in + block::kHalfSamples, middle, prediction);
     finishBlock<N>(plan, first.word, second.word, out);
     return last;
 }
@@ -370,16 +373,17 @@ constexpr int laneSample(int lane) {
     return 2 * (lane % 4) + (lane < kEvenLanes ? 1 : 0);
 }
 
-// Per layout at one width, everything a lane needs, one byte a lane.
+// Per layout at one width, everything a lane needs.
 struct EncodeLanePlan {
-    std::uint8_t bits[16];       // field width W
-    std::uint8_t fine[16];       // 1 for a fine field
-    std::uint8_t predicted[16];  // 0xFF where the sample is a correction
+    std::int32_t fine[16];       // 1 for a fine field
+    std::int32_t signBase[16];   // W - 1 - fine: the field's sign bit less the step exponent
+    std::int32_t valueMask[16];  // the W low bits
+    std::int32_t predicted[16];  // -1 where the sample is a correction
     // Shifts that place the field's value in the half string's bits 0-31 (left, or right when
     // the field runs on past bit 31) and 32-63 (left); 255 where the field has no bits there.
-    std::uint8_t highLeft[16];
-    std::uint8_t highRight[16];
-    std::uint8_t lowLeft[16];
+    std::int32_t highLeft[16];
+    std::int32_t highRight[16];
+    std::int32_t lowLeft[16];
 };
 
 constexpr EncodeLanePlan makeEncodeLanePlan(Layout layout, int width) {
@@ -389,8 +393,10 @@ constexpr EncodeLanePlan makeEncodeLanePlan(Layout layout, int width) {
         const int k = laneSample(lane);
         const int bits = block::fieldBits(layout, width, k);
         const int end = block::fieldStart(layout, width, k) + bits;
-        plan.bits[lane] = static_cast<std::uint8_t>(bits);
-        plan.fine[lane] = block::isFine(layout, width, k) ? 1 : 0;
+        const int fine = block::isFine(layout, width, k) ? 1 : 0;
+        plan.fine[lane] = fine;
+        plan.signBase[lane] = bits - 1 - fine;
+        plan.valueMask[lane] = (1 << bits) - 1;
         bool predicted = false;
         if (k == 3)
             predicted = prediction == Prediction::SevenDirect;
@@ -399,10 +405,10 @@ constexpr EncodeLanePlan makeEncodeLanePlan(Layout layout, int width) {
                 prediction == Prediction::SevenDirect || prediction == Prediction::ThreeDirect;
         if (k % 2 == 0)
             predicted = prediction != Prediction::Direct;
-        plan.predicted[lane] = predicted ? 0xFF : 0;
-        plan.highLeft[lane] = static_cast<std::uint8_t>(end <= 32 ? 32 - end : 255);
-        plan.highRight[lane] = static_cast<std::uint8_t>(end > 32 ? end - 32 : 255);
-        plan.lowLeft[lane] = static_cast<std::uint8_t>(64 - end);
+        plan.predicted[lane] = predicted ? -1 : 0;
+        plan.highLeft[lane] = end <= 32 ? 32 - end : 255;
+        plan.highRight[lane] = end > 32 ? end - 32 : 255;
+        plan.lowLeft[lane] = 64 - end;
     }
     return plan;
 }
@@ -420,12 +426,20 @@ constexpr std::array<EncodeLanePlans, block::kMaxWidth - block::kMinWidth + 1> k
     makeEncodeLanePlans(4), makeEncodeLanePlans(5), makeEncodeLanePlans(6), makeEncodeLanePlans(7),
     makeEncodeLanePlans(8)};
 
-KORVO_AVX2 inline __m256i expandBytes(const std::uint8_t* bytes) {
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
+// Byte shuffle from the two half strings (the first in bytes 0-7, the second in 8-15, each a
+// little-endian 64-bit number) to the block's bytes; bytes past the block are 0.
+template <int N>
+constexpr std::array<std::uint8_t, 16> blockShuffle() {
+    std::array<std::uint8_t, 16> control{};
+    control.fill(0x80);
+    for (int half = 0; half < 2; ++half)
+        for (int i = 0; i < N; ++i)
+            control[block::halfByteIndex(half, i, N)] = static_cast<std::uint8_t>(8 * half + 7 - i);
+    return control;
 }
 
-KORVO_AVX2 inline __m256i expandMask(const std::uint8_t* bytes) {
-    return _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)));
+KORVO_AVX2 inline __m256i loadLanes(const std::int32_t* lanes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
 }
 
 KORVO_AVX2 inline __m256i permute(__m256i x, int l0, int l1, int l2, int l3, int l4, int l5, int l6,
@@ -455,18 +469,18 @@ struct LaneSide {
 KORVO_AVX2 inline LaneSide laneSide(const EncodeLanePlan& plan, int first, const Step& step) {
     LaneSide l;
     const __m256i one = _mm256_set1_epi32(1);
-    const __m256i fine = expandBytes(plan.fine + first);
-    const __m256i bits = expandBytes(plan.bits + first);
-    l.shift = _mm256_sub_epi32(_mm256_set1_epi32(step.shift), fine);
+    const __m256i fine = loadLanes(plan.fine + first);
+    const __m256i shift = _mm256_set1_epi32(step.shift);
+    l.shift = _mm256_sub_epi32(shift, fine);
     l.directMask = _mm256_srav_epi32(_mm256_set1_epi32(step.mask), fine);
     l.directHalf = _mm256_srav_epi32(_mm256_set1_epi32(step.half), fine);
-    l.signBit = _mm256_sub_epi32(_mm256_add_epi32(bits, l.shift), one);
+    l.signBit = _mm256_add_epi32(loadLanes(plan.signBase + first), shift);
     l.below = _mm256_sub_epi32(_mm256_sllv_epi32(one, l.signBit), one);
-    l.valueMask = _mm256_sub_epi32(_mm256_sllv_epi32(one, bits), one);
-    l.predicted = expandMask(plan.predicted + first);
-    l.highLeft = expandBytes(plan.highLeft + first);
-    l.highRight = expandBytes(plan.highRight + first);
-    l.lowLeft = expandBytes(plan.lowLeft + first);
+    l.valueMask = loadLanes(plan.valueMask + first);
+    l.predicted = loadLanes(plan.predicted + first);
+    l.highLeft = loadLanes(plan.highLeft + first);
+    l.highRight = loadLanes(plan.highRight + first);
+    l.lowLeft = loadLanes(plan.lowLeft + first);
     return l;
 }
 
@@ -479,28 +493,35 @@ KORVO_AVX2 inline void correctLevel(__m256i y, __m256i u, __m256i w, __m256i lev
     const __m256i d = mean8(u, w);
     const __m256i r = _mm256_sub_epi32(y, d);
     const __m256i top = _mm256_srav_epi32(r, l.signBit);
-    const __m256i fits = _mm256_or_si256(_mm256_cmpeq_epi32(top, _mm256_setzero_si256()),
-                                         _mm256_cmpeq_epi32(top, _mm256_set1_epi32(-1)));
+    const __m256i fits = _mm256_cmpeq_epi32(top, _mm256_srai_epi32(r, 31));
     const __m256i plain = _mm256_or_si256(_mm256_and_si256(r, step.mask), step.half);
     const __m256i g = _mm256_add_epi32(d, plain);
-    // Outside the field: its largest value for a positive correction, else its smallest.
-    const __m256i positive = _mm256_cmpgt_epi32(r, _mm256_setzero_si256());
-    const __m256i saturated =
-        _mm256_or_si256(_mm256_blendv_epi8(_mm256_andnot_si256(l.below, step.mask),
-                                           _mm256_and_si256(step.mask, l.below), positive),
-                        step.half);
-    // Outside the 16-bit range: reflected back inside.
+    // Outside the 16-bit range, or on its lowest value: the rare cases below.
+    const __m256i bottom = _mm256_set1_epi32(-32768);
     const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(g, _mm256_set1_epi32(32767)),
-                                            _mm256_cmpgt_epi32(_mm256_set1_epi32(-32768), g));
-    const __m256i reflected = _mm256_sub_epi32(_mm256_xor_si256(g, step.stepBits), d);
-    // On -32768 between two odd neighbours: one step up.
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i raise = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi32(g, _mm256_set1_epi32(-32768)),
-                         _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_and_si256(u, w), one), one)),
-        step.twoHalves);
-    const __m256i kept = _mm256_blendv_epi8(_mm256_add_epi32(plain, raise), reflected, outside);
-    const __m256i corrected = _mm256_blendv_epi8(saturated, kept, fits);
+                                            _mm256_cmpgt_epi32(bottom, g));
+    const __m256i lowest = _mm256_cmpeq_epi32(g, bottom);
+    const __m256i rare = _mm256_and_si256(
+        _mm256_or_si256(_mm256_andnot_si256(fits, level), _mm256_or_si256(outside, lowest)), level);
+    __m256i corrected = plain;
+    if (!_mm256_testz_si256(rare, rare)) {
+        // Outside the field: its largest value for a positive correction, else its smallest.
+        const __m256i positive = _mm256_cmpgt_epi32(r, _mm256_setzero_si256());
+        const __m256i saturated =
+            _mm256_or_si256(_mm256_blendv_epi8(_mm256_andnot_si256(l.below, step.mask),
+                                               _mm256_and_si256(step.mask, l.below), positive),
+                            step.half);
+        // Outside the 16-bit range: reflected back inside.
+        const __m256i reflected = _mm256_sub_epi32(_mm256_xor_si256(g, step.stepBits), d);
+        // On -32768 between two odd neighbours: one step up.
+        const __m256i one = _mm256_set1_epi32(1);
+        const __m256i raise = _mm256_and_si256(
+            _mm256_and_si256(
+                lowest, _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_and_si256(u, w), one), one)),
+            step.twoHalves);
+        const __m256i kept = _mm256_blendv_epi8(_mm256_add_epi32(plain, raise), reflected, outside);
+        corrected = _mm256_blendv_epi8(saturated, kept, fits);
+    }
     q = _mm256_blendv_epi8(q, corrected, level);
     s = _mm256_blendv_epi8(s, _mm256_add_epi32(d, corrected), level);
 }
@@ -617,11 +638,19 @@ KORVO_AVX2 inline std::int32_t encodeWideAvx2(BlockEncoder& state, const std::in
                                                        _mm256_srlv_epi32(vEven, even.highRight))));
     const __m256i lowBits = orWithinHalves(_mm256_or_si256(_mm256_sllv_epi32(vOdd, odd.lowLeft),
                                                            _mm256_sllv_epi32(vEven, even.lowLeft)));
-    // Per half, lane 0 the string's bits 32-63 and lane 1 its bits 0-31: a 64-bit string.
-    const __m256i strings = _mm256_blend_epi32(lowBits, highBits, 0x22);
-    alignas(32) std::uint64_t words[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(words), strings);
-    finishBlock<N>(plan, words[0], words[2], out);
+    // Per half, lane 0 the string's bits 32-63 and lane 1 its bits 0-31: a 64-bit string, to
+    // which the header nibbles go.
+    const unsigned code = kHeaderCodes[N - block::kMinWidth][plan.layout][plan.parameter];
+    const __m256i header =
+        _mm256_sllv_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(code)),
+                                           _mm256_setr_epi32(0, 0xF0, 0, 0, 0, 0x0F, 0, 0)),
+                          _mm256_setr_epi32(0, 24, 0, 0, 0, 28, 0, 0));
+    const __m256i strings = _mm256_or_si256(_mm256_blend_epi32(lowBits, highBits, 0x22), header);
+    static constexpr auto kShuffle = blockShuffle<N>();
+    const __m128i both = _mm256_castsi256_si128(_mm256_permute4x64_epi64(strings, 0x08));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out),
+        _mm_shuffle_epi8(both, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffle.data()))));
     return last;
 }
 
