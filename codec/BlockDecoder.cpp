@@ -5,14 +5,12 @@
 #include <cstring>
 #include <limits>
 
+#include "codec/Avx2.h"
 #include "codec/BitString.h"
 #include "codec/BlockFormat.h"
 #include "codec/Kernel.h"
 #include "codec/Prediction.h"
 
-#if KORVO_CODEC_HAS_AVX2
-#include <immintrin.h>
-#endif
 
 namespace korvo {
 namespace {
@@ -185,8 +183,6 @@ std::int32_t decodeBlocks(BlockDecoder& state, const std::uint8_t* bytes, std::i
 }
 
 #if KORVO_CODEC_HAS_AVX2
-
-#define KORVO_AVX2 __attribute__((target("avx2")))
 
 // The vector kernel decodes one half in one register, lane k holding sample k: the eight fields
 // are cut out of the half's bit string at once, then the prediction runs level by level (sample

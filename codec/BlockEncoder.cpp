@@ -6,14 +6,12 @@
 #include <cstring>
 #include <limits>
 
+#include "codec/Avx2.h"
 #include "codec/BitString.h"
 #include "codec/BlockFormat.h"
 #include "codec/Kernel.h"
 #include "codec/Prediction.h"
 
-#if KORVO_CODEC_HAS_AVX2
-#include <immintrin.h>
-#endif
 
 namespace korvo {
 namespace {
@@ -359,8 +357,6 @@ inline std::int32_t encodeWide(BlockEncoder& state, const std::int16_t* in, std:
 
 #if KORVO_CODEC_HAS_AVX2
 
-#define KORVO_AVX2 __attribute__((target("avx2")))
-
 // The vector kernel holds a block in two registers: the odd samples 1, 3, 5, 7 of the first
 // half and then of the second half, and the even samples 0, 2, 4, 6 likewise. Every sample is
 // first quantised directly; then, level by level (the samples 3, then 1 and 5, then the evens),
@@ -693,6 +689,8 @@ KORVO_AVX2 std::int32_t encodeBlocksAvx2(BlockEncoder& state, const std::int16_t
     KORVO_ENCODE_BLOCKS(encodeWideAvx2)
 }
 #endif
+
+#undef KORVO_ENCODE_BLOCKS
 
 }  // namespace
 

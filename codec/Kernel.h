@@ -1,8 +1,10 @@
 #pragma once
 // The instruction sets the codec's run loops are built for. The portable kernel is plain C++ and
-// runs everywhere; on x86 processors with AVX2 the decoder also has a vector kernel, chosen at
-// run time. Every kernel gives the same samples and bytes; tests and benchmarks name a kernel
-// to compare them, everyone else gets the fastest one the processor has.
+// runs everywhere; x86 builds with GCC or Clang also carry AVX2 kernels of the decoder and the
+// encoder, compiled for that instruction set alone and chosen at run time when the processor
+// has it, so the build itself needs no more than the baseline. Every kernel gives the same
+// samples and bytes; tests and benchmarks name a kernel to compare them, everyone else gets
+// the fastest one the processor has.
 
 #include <cstdint>
 

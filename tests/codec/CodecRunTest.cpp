@@ -29,9 +29,9 @@ constexpr std::int32_t kExtremes[] = {0,
                                       std::numeric_limits<std::int32_t>::min(),
                                       1 << 30};
 
-// Every mode code at every width, in runs of 0 to 40 blocks whose first carried sample is
-// sometimes far outside the 16-bit range: samples, carried sample and final state match the
-// reference decoding block after block, and nothing is written past the run.
+// Every mode code at every width, first in runs of 1 to 40 blocks of random codes whose first
+// carried sample is sometimes far outside the 16-bit range: samples, carried sample and final
+// state match the reference decoding block after block, and nothing is written past the run.
 TEST(CodecRun, DecodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
     for (const Kernel kernel : kKernels) {
         if (!block::kernelAvailable(kernel))
@@ -39,14 +39,13 @@ TEST(CodecRun, DecodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
         std::mt19937 random(99);
         for (int width = 4; width <= 8; ++width) {
             const int second = width == 4 ? 4 : 2;
-            for (unsigned code = 0; code < 256; code += 2) {
-                const std::size_t blocks = random() % 41;
+            for (unsigned code = 0; code < 256; ++code) {
+                const std::size_t blocks = 1 + random() % 40;
                 std::vector<std::uint8_t> bytes(blocks * 2 * width);
                 for (auto& byte : bytes)
                     byte = static_cast<std::uint8_t>(random());
                 for (std::size_t b = 0; b < blocks; ++b) {
-                    // This code and its neighbour alternate through the run.
-                    const unsigned c = code + (b & 1);
+                    const unsigned c = b == 0 ? code : random() % 256;
                     std::uint8_t* block = &bytes[b * 2 * width];
                     block[0] = static_cast<std::uint8_t>((block[0] & 0x0F) | (c & 0xF0));
                     block[second] = static_cast<std::uint8_t>((block[second] & 0x0F) | (c << 4));
@@ -77,6 +76,10 @@ TEST(CodecRun, DecodingARunMatchesTheReferenceBlockByBlockWithEveryKernel) {
                 EXPECT_EQ(decoder.parameter, perBlock.parameter);
                 EXPECT_EQ(decoder.mask, perBlock.mask);
                 EXPECT_EQ(decoder.halfStep, perBlock.halfStep);
+                // An empty run changes nothing.
+                EXPECT_EQ(decoder.decodeRun(bytes.data(), out.data(), 0, first, width, kernel),
+                          first);
+                EXPECT_EQ(decoder.mode, perBlock.mode);
                 for (int k = 0; k < 8; ++k)
                     ASSERT_EQ(out[blocks * 16 + k], 0x5A5A);
             }
