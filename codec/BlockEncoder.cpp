@@ -232,7 +232,7 @@ struct Choice {
 };
 
 template <int N>
-Choice chooseMode(const std::int32_t* levels) {
+[[gnu::always_inline]] inline Choice chooseMode(const std::int32_t* levels) {
     const std::int32_t m7 = levels[M7], m3 = levels[M3], m15 = levels[M15];
     const std::int32_t r3 = levels[R3], r15 = levels[R15], r0 = levels[R0];
     const std::int32_t floor = 3 << (N - 4);
