@@ -481,7 +481,7 @@ KORVO_AVX2 inline LaneSide laneSide(const EncodeLanePlan& plan, int first, const
 }
 
 // Quantises the corrections of samples y predicted from neighbours u and w in every lane, as
-// HalfCoder::code does for one sample, and keeps them in the lanes where level is set: q
+// HalfCoder::correction does for one sample, and keeps them in the lanes where level is set: q
 // takes the quantised correction, s the reconstruction.
 KORVO_AVX2 inline void correctLevel(__m256i y, __m256i u, __m256i w, __m256i level,
                                     const LaneSide& l, const UniformStep& step, __m256i& s,
