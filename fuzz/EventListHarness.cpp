@@ -16,16 +16,26 @@ namespace korvo::fuzz {
 
 namespace {
 
-// Reads the bytes into a fresh table; null when the table refuses them.
-std::unique_ptr<CEventTable> tableFrom(const Bytes& bytes) {
+// Songs and tables are half a megabyte each; they are made once and reused, since reading starts
+// every one afresh (a fresh allocation per input would cost more than the parsing).
+CSong& reusedSong(int which, const SongListEntry& entry) {
+    static std::unique_ptr<CSong> songs[2];
+    if (!songs[which]) {
+        songs[which] = std::make_unique<CSong>(entry, kFamilyKrv);
+    }
+    return *songs[which];
+}
+
+// Reads the bytes into the reused table; null when the table refuses them.
+const CEventTable* tableFrom(const Bytes& bytes) {
+    static const auto table = std::make_unique<CEventTable>();
     MemoryDiskFiles disk;
     disk.put("EVENTLS0.KRV", bytes);
     auto stream = disk.open("EVENTLS0.KRV", OpenMode::read);
-    auto table = std::make_unique<CEventTable>();
     if (!stream || !table->read(*stream)) {
         return nullptr;
     }
-    return table;
+    return table.get();
 }
 
 // The serialised list with the in-memory link fields of every record cleared: those name slot
@@ -75,7 +85,7 @@ int eventListHarness(const std::uint8_t* data, std::size_t size) {
     const std::string listPath = songFilePath(kFamilyKrv, 0, kEventListFileName);
     disk.put(listPath, data, size);
 
-    auto song = std::make_unique<CSong>(entry, kFamilyKrv);
+    CSong* song = &reusedSong(0, entry);
     if (!song->read(disk)) {
         return 0;
     }
@@ -84,7 +94,7 @@ int eventListHarness(const std::uint8_t* data, std::size_t size) {
 
     // What was read is written out unchanged but for the links, and reads back the same.
     const Bytes first = events.serialise();
-    auto second = tableFrom(first);
+    const CEventTable* second = tableFrom(first);
     KORVO_PROMISE(second != nullptr);
     KORVO_PROMISE(withoutLinks(second->serialise()) == withoutLinks(first));
 
@@ -112,7 +122,7 @@ int eventListHarness(const std::uint8_t* data, std::size_t size) {
     checkLinks(events);
     KORVO_PROMISE(song->write(disk, kEventListPart));
 
-    auto reread = std::make_unique<CSong>(entry, kFamilyKrv);
+    CSong* reread = &reusedSong(1, entry);
     KORVO_PROMISE(reread->read(disk));
     KORVO_PROMISE(withoutLinks(reread->events().serialise()) == withoutLinks(events.serialise()));
     return 0;

@@ -1,6 +1,7 @@
 // The song file of the QMT family: the song is read (names from the song file), two virtual
 // tracks are renamed and the song file written back; only the renamed name slots may change.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "disk/DiskLayout.h"
@@ -11,6 +12,20 @@
 
 namespace korvo::fuzz {
 
+namespace {
+
+// A song holds half a megabyte of event table; it is made once and reused, since reading starts
+// it afresh.
+CSong& reusedSong(int which, const SongListEntry& entry) {
+    static std::unique_ptr<CSong> songs[2];
+    if (!songs[which]) {
+        songs[which] = std::make_unique<CSong>(entry, kFamilyQmt);
+    }
+    return *songs[which];
+}
+
+}  // namespace
+
 int songFileHarness(const std::uint8_t* data, std::size_t size) {
     SongListEntry entry;
     entry.number = 0;
@@ -20,7 +35,7 @@ int songFileHarness(const std::uint8_t* data, std::size_t size) {
     disk.put(songFile, data, size);
     disk.put(songFilePath(kFamilyQmt, 0, kEventListFileName), Bytes(2 * (1 + kVirtualTracks), 0));
 
-    CSong song(entry, kFamilyQmt);
+    CSong& song = reusedSong(0, entry);
     if (!song.read(disk)) {
         KORVO_PROMISE(size < kSongFileBytes);
         return 0;
@@ -53,7 +68,7 @@ int songFileHarness(const std::uint8_t* data, std::size_t size) {
         KORVO_PROMISE(inRenamedSlot || (*written)[i] == data[i]);
     }
 
-    CSong again(entry, kFamilyQmt);
+    CSong& again = reusedSong(1, entry);
     KORVO_PROMISE(again.read(disk));
     for (int v = 0; v < kVirtualTracks; ++v) {
         if (v == longTrack) {

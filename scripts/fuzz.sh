@@ -11,9 +11,10 @@ BUILD=${BUILD:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_HARNESSES=${FUZZ_HARNESSES:-song_list song_file event_list riff_wave aiff_wave fat_boot fat_walk take_chain}
 
-seeds="$BUILD/fuzz-seeds"
-rm -rf "$seeds"
-"$BUILD/bin/korvo_fuzz_seeds" "$seeds"
+# Seeds are made afresh for each run, in a folder of their own so that runs may overlap.
+seeds=$(mktemp -d "$BUILD/fuzz-seeds.XXXXXX")
+trap 'rm -rf "$seeds"' EXIT
+"$BUILD/bin/korvo_fuzz_seeds" "$seeds" >/dev/null
 
 # Inputs up to the size of the seeds: a few hundred bytes for recorder and wave files, a FAT
 # image's first 64 KiB (the rest reads as zeros).
@@ -39,7 +40,7 @@ for harness in $FUZZ_HARNESSES; do
              2>"$BUILD/fuzz-$harness.log"; then
         failed="$failed $harness"
     fi
-    grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec' \
+    grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec' \
         "$BUILD/fuzz-$harness.log" || true
 done
 
