@@ -4,17 +4,17 @@ BUILD_TYPE ?= Release
 GUI ?= ON
 GENERATOR ?= Ninja
 
-# Debian packages the build, the tests and the benchmarks need.
+# Debian packages the build, the tests, the benchmarks and the Debian packages need.
 PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
            libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
-           fuse3 fusefat xvfb xauth
+           fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
 
 # make fuzz: the libFuzzer harnesses, built with clang and the sanitizers in $(FUZZ_BUILD), each
 # run for FUZZ_SECONDS on its corpus (scripts/fuzz.sh).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test demo screenshot fuzz clean
+.PHONY: deps configure build test package demo screenshot fuzz clean
 
 deps:
 	@missing=""; \
@@ -39,7 +39,14 @@ build: configure
 	cmake --build $(BUILD)
 
 test: build
+	./scripts/check_layers.sh
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# Debian packages korvowav-cli and korvowav in $(BUILD)/: apt-get install ./$(BUILD)/*.deb
+# (Packages of an earlier version are removed first, so that the wildcard finds one of each.)
+package: build
+	rm -f $(BUILD)/*.deb
+	cmake --build $(BUILD) --target package
 
 demo: build
 	BUILD=$(BUILD) ./scripts/demo.sh

@@ -4,13 +4,17 @@
 #include <QGridLayout>
 #include <QLabel>
 
-#include "app/Version.h"
 #include "controls/Artwork.h"
+#include "convert/Version.h"
 
 namespace korvo {
 
-QString programVersion() { return QStringLiteral(KORVOWAV_VERSION_STRING); }
-QString programCopyright() { return QStringLiteral(KORVOWAV_COPYRIGHT_STRING); }
+QString programVersion() {
+    return QStringLiteral(KORVOWAV_VERSION_STRING);
+}
+QString programCopyright() {
+    return QStringLiteral(KORVOWAV_COPYRIGHT_STRING);
+}
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent),

@@ -25,7 +25,9 @@ char CConvertButton::currentFace() const {
     return hasFocus() ? 'F' : 'U';
 }
 
-QSize CConvertButton::sizeHint() const { return convertButtonFaceSize(); }
+QSize CConvertButton::sizeHint() const {
+    return convertButtonFaceSize();
+}
 
 void CConvertButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);

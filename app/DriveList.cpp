@@ -35,9 +35,8 @@ std::vector<MountEntry> listedFileSystems(std::string_view mountInfo) {
         if (!std::filesystem::is_directory(mount.mountPoint, error)) {
             continue;  // bind mounts of single files
         }
-        std::erase_if(listed, [&](const MountEntry& other) {
-            return other.mountPoint == mount.mountPoint;
-        });
+        std::erase_if(
+            listed, [&](const MountEntry& other) { return other.mountPoint == mount.mountPoint; });
         listed.push_back(std::move(mount));
     }
     return listed;

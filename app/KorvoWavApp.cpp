@@ -5,9 +5,9 @@
 #include <QTimer>
 
 #include "app/KorvoWavDlg.h"
-#include "app/Preferences.h"
 #include "app/SingleCopy.h"
 #include "controls/Artwork.h"
+#include "controls/Preferences.h"
 
 namespace korvo {
 
@@ -40,9 +40,8 @@ int CKorvoWavApp::run() {
                 const QPointF centre = QRectF(button->rect()).center();
                 QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
                                   Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-                QMouseEvent release(QEvent::MouseButtonRelease, centre,
-                                    button->mapToGlobal(centre), Qt::LeftButton, Qt::NoButton,
-                                    Qt::NoModifier);
+                QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+                                    Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
                 QCoreApplication::sendEvent(button, &press);
                 QCoreApplication::sendEvent(button, &release);
             }

@@ -19,11 +19,12 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/DriveList.h"
-#include "app/Preferences.h"
 #include "app/ProgressDialog.h"
-#include "app/StatusMessages.h"
 #include "controls/Artwork.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
+#include "convert/StatusMessages.h"
+#include "convert/TrackNames.h"
 #include "disk/Status.h"
 
 namespace korvo {
@@ -33,11 +34,6 @@ namespace {
 constexpr int kRootPathRole = Qt::UserRole;
 constexpr int kImageItemRole = Qt::UserRole + 1;
 constexpr int kSongNumberRole = Qt::UserRole;
-constexpr int kTitleLength = 8;
-
-bool sevenBitAscii(const QString& text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
 
 }  // namespace
 
@@ -53,7 +49,7 @@ void CKorvoWavDlg::CTrackButtonTitleModifier::modify(CTrackButton& button) {
 
 bool CKorvoWavDlg::CTrackButtonTitleVerifier::verify(IPopup& popup) {
     const auto* edit = qobject_cast<QLineEdit*>(popup.window());
-    if (edit == nullptr || sevenBitAscii(edit->text())) {
+    if (edit == nullptr || isRecorderDisplayable(edit->text().toStdString())) {
         return true;
     }
     dialog_.showText(QString::fromUtf8(kUndisplayableNameMessage.data(),
@@ -68,7 +64,7 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
     : QDialog(parent),
       ownMessages_(messages == nullptr ? std::make_unique<CMessageBox>() : nullptr),
       messages_(messages != nullptr ? messages : ownMessages_.get()),
-      engine_(converter_),
+      facts_(converter_),
       matrix_(kVTracksPerTrack, kTracks),
       commander_(std::make_unique<CTrackButtonCommander>(*this)),
       titleModifier_(std::make_unique<CTrackButtonTitleModifier>(*this)) {
@@ -149,10 +145,14 @@ void CKorvoWavDlg::buildLayout() {
                         Qt::AlignCenter);
     }
 
-    importButton_ = new CConvertButton(kImportCaption, "Import a wave file into the selected "
-                                                       "virtual tracks", this);
-    exportButton_ = new CConvertButton(kExportCaption, "Export the selected virtual tracks into "
-                                                       "a wave file", this);
+    importButton_ = new CConvertButton(kImportCaption,
+                                       "Import a wave file into the selected "
+                                       "virtual tracks",
+                                       this);
+    exportButton_ = new CConvertButton(kExportCaption,
+                                       "Export the selected virtual tracks into "
+                                       "a wave file",
+                                       this);
     connect(importButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::importWave);
     connect(exportButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::exportWave);
     exitButton_ = new QPushButton("E&xit", this);
@@ -202,7 +202,9 @@ void CKorvoWavDlg::fillDriveList() {
     driveCombo_->setCurrentIndex(-1);
 }
 
-int CKorvoWavDlg::imageItemRow() const { return driveCombo_->count() - 1; }
+int CKorvoWavDlg::imageItemRow() const {
+    return driveCombo_->count() - 1;
+}
 
 int CKorvoWavDlg::addDisk(const QString& rootPath) {
     const int found = driveCombo_->findData(rootPath, kRootPathRole);
@@ -245,9 +247,8 @@ void CKorvoWavDlg::driveChanged(int row) {
         return;
     }
     if (driveCombo_->itemData(row, kImageItemRole).toBool()) {
-        const QString image = imageChooser_
-                                  ? imageChooser_()
-                                  : QFileDialog::getOpenFileName(this, "Open disk image");
+        const QString image =
+            imageChooser_ ? imageChooser_() : QFileDialog::getOpenFileName(this, "Open disk image");
         if (image.isEmpty()) {
             driveCombo_->setCurrentIndex(currentDriveRow_);
             return;
@@ -278,11 +279,9 @@ bool CKorvoWavDlg::selectSong(const QString& rootPath, int songNumber, bool show
         if (songNumber == kFirstSong) {
             songNumber = converter_.songList()->begin()->first;
         }
-        if (songNumber < 0 || songNumber > 0xFFFF ||
-            !converter_.refreshSong(static_cast<SongNumber>(songNumber))) {
+        if (!converter_.refreshSongNumber(songNumber)) {
             if (showErrors) {
-                showStatus(songNumber < 0 || songNumber > 0xFFFF ? kStatusInvalidSongNumber
-                                                                 : converter_.status());
+                showStatus(converter_.status());
             }
             fillSongList(true);
         } else {
@@ -382,8 +381,7 @@ void CKorvoWavDlg::renameTrack(CTrackButton& button) {
         !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
         return;
     }
-    CSong* song = converter_.song();
-    if (song->isProtected()) {
+    if (converter_.song()->isProtected()) {
         showStatus(kStatusSongProtected);
         return;
     }
@@ -395,20 +393,19 @@ void CKorvoWavDlg::renameTrack(CTrackButton& button) {
     if (popup.popup(area, &button) != IPopup::kCommitted) {
         return;
     }
-    const QString title = popup.popupText().left(kTitleLength);
-    if (title == oldTitle) {
-        return;
-    }
     const int v = button.columnIndex() + kVTracksPerTrack * button.rowIndex();
-    const std::string oldName = song->name(v);
-    song->setName(v, title.toLatin1().toStdString());
-    if (converter_.writeSong(kSongFilePart)) {
-        button.setTitle(title);
-        return;
+    switch (converter_.renameTrack(v, popup.popupText().toStdString())) {
+        case CTrackConverter::RenameResult::renamed:
+            button.setTitle(QString::fromLatin1(converter_.song()->name(v).c_str()));
+            return;
+        case CTrackConverter::RenameResult::unchanged:
+        case CTrackConverter::RenameResult::undisplayable:
+            return;
+        case CTrackConverter::RenameResult::failed:
+            showStatus(converter_.status());
+            songChanged();
+            return;
     }
-    showStatus(kStatusFailedWriteSong);
-    song->setName(v, oldName);
-    songChanged();
 }
 
 void CKorvoWavDlg::importWave() {
@@ -419,7 +416,7 @@ void CKorvoWavDlg::importWave() {
     }
     QString path;
     {
-        CWaveFileOpenDialog dialog(&engine_, this);
+        CWaveFileOpenDialog dialog(&facts_, this);
         dialog.setTrackCount(static_cast<int>(selection_.size()));
         if (dialog.run() != QDialog::Accepted) {
             return;
@@ -458,7 +455,7 @@ void CKorvoWavDlg::exportWave() {
     QString path;
     int fileType = KorvoLib::Korvo::kWaveTypeRiff;
     {
-        CWaveFileSaveDialog dialog(&engine_, this);
+        CWaveFileSaveDialog dialog(&facts_, this);
         dialog.setTrackCount(static_cast<int>(selection_.size()));
         if (dialog.run() != QDialog::Accepted) {
             return;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/MessageBox.h"
-#include "controls/ConversionEngine.h"
+#include "controls/ConversionFacts.h"
 #include "controls/PopupEdit.h"
 #include "controls/TrackButtonMatrix.h"
 #include "convert/TrackConverter.h"
@@ -123,7 +123,7 @@ private:
     std::unique_ptr<IMessageBox> ownMessages_;
     IMessageBox* messages_;
     CTrackConverter converter_;
-    CConverterEngine engine_;
+    CTrackConverterFacts facts_;
     CTrackButtonMatrix matrix_;
     std::unique_ptr<CTrackButtonCommander> commander_;
     std::unique_ptr<CTrackButtonTitleModifier> titleModifier_;

@@ -79,16 +79,22 @@ void CProgressDlg::setText(const std::string& text) {
     setWindowTitle(QString::fromStdString(text));
 }
 
-std::string CProgressDlg::text() const { return windowTitle().toStdString(); }
+std::string CProgressDlg::text() const {
+    return windowTitle().toStdString();
+}
 
-void CProgressDlg::reject() { setCancelled(true); }
+void CProgressDlg::reject() {
+    setCancelled(true);
+}
 
 void CProgressDlg::closeEvent(QCloseEvent* event) {
     setCancelled(true);
     event->ignore();
 }
 
-void CProgressDlg::handleEvents() { QCoreApplication::processEvents(); }
+void CProgressDlg::handleEvents() {
+    QCoreApplication::processEvents();
+}
 
 void CProgressDlg::refresh() {
     const int percent = percentage();

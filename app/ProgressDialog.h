@@ -14,7 +14,6 @@
 #include <QDialog>
 #include <QPointer>
 
-#include "convert/ProgressState.h"
 #include "convert/ProgressUI.h"
 
 class QLabel;

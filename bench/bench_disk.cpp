@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "disk/DiskLayout.h"
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Song.h"
 #include "disk/TakeFile.h"
 

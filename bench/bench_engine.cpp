@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/DemoDisk.h"
+#include "convert/DemoDisk.h"
 #include "codec/BlockBuffer.h"
 #include "convert/TrackConverter.h"
 #include "disk/DiskLayout.h"
@@ -43,7 +43,7 @@ struct Workspace {
         image = folder + "/disk.img";
         wave = folder + "/in.wav";
         std::string message;
-        if (!cli::makeDemoDisk(image, message)) {
+        if (!makeDemoDisk(image, message)) {
             std::abort();
         }
         writeWave();

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 
-#include "convert/ProgressState.h"
 #include "convert/ProgressUI.h"
 
 namespace korvo::cli {

@@ -70,8 +70,12 @@ QPixmap paintTrackFace(TrackFace face) {
     return pixmap;
 }
 
-bool importCaption(const QString& caption) { return caption == "CONVERT_WAVE_TO_Korvo"; }
-bool exportCaption(const QString& caption) { return caption == "CONVERT_Korvo_TO_WAVE"; }
+bool importCaption(const QString& caption) {
+    return caption == "CONVERT_WAVE_TO_Korvo";
+}
+bool exportCaption(const QString& caption) {
+    return caption == "CONVERT_Korvo_TO_WAVE";
+}
 
 void paintArrow(QPainter& painter, const QPointF& from, const QPointF& to, const QColor& colour) {
     painter.setPen(QPen(colour, 3.0, Qt::SolidLine, Qt::RoundCap));
@@ -86,7 +90,9 @@ void paintArrow(QPainter& painter, const QPointF& from, const QPointF& to, const
 
 }  // namespace
 
-QSize trackButtonFaceSize() { return {kTrackFaceWidth, kTrackFaceHeight}; }
+QSize trackButtonFaceSize() {
+    return {kTrackFaceWidth, kTrackFaceHeight};
+}
 
 const QPixmap& trackButtonFace(TrackFace face) {
     static const std::array<QPixmap, 4> faces = {
@@ -95,7 +101,9 @@ const QPixmap& trackButtonFace(TrackFace face) {
     return faces[static_cast<std::size_t>(face)];
 }
 
-QSize convertButtonFaceSize() { return {kConvertFaceWidth, kConvertFaceHeight}; }
+QSize convertButtonFaceSize() {
+    return {kConvertFaceWidth, kConvertFaceHeight};
+}
 
 QPixmap convertButtonFace(const QString& caption, char face) {
     const bool import = importCaption(caption);
@@ -114,8 +122,8 @@ QPixmap convertButtonFace(const QString& caption, char face) {
 
     const int shift = down ? 1 : 0;
     const QColor ink = disabled ? QColor(150, 150, 146) : QColor(24, 24, 32);
-    const QColor accent = disabled ? QColor(165, 165, 160)
-                                   : (import ? QColor(24, 120, 96) : QColor(200, 96, 24));
+    const QColor accent =
+        disabled ? QColor(165, 165, 160) : (import ? QColor(24, 120, 96) : QColor(200, 96, 24));
     QFont font;
     font.setPixelSize(13);
     font.setBold(true);
@@ -129,8 +137,8 @@ QPixmap convertButtonFace(const QString& caption, char face) {
     painter.drawText(leftBox, Qt::AlignCenter, left);
     painter.drawText(rightBox, Qt::AlignCenter, right);
     const double middle = kConvertFaceHeight / 2.0 + shift;
-    paintArrow(painter, QPointF(70 + shift, middle), QPointF(kConvertFaceWidth - 70 + shift, middle),
-               accent);
+    paintArrow(painter, QPointF(70 + shift, middle),
+               QPointF(kConvertFaceWidth - 70 + shift, middle), accent);
     if (face == 'F') {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setBrush(Qt::NoBrush);

@@ -5,7 +5,7 @@
 #include <QGridLayout>
 #include <QLineEdit>
 
-#include "app/Preferences.h"
+#include "controls/Preferences.h"
 
 namespace korvo {
 
@@ -67,7 +67,9 @@ int CFileDlg::filterIndex() const {
     return row < 0 ? 1 : row + 1;
 }
 
-QLineEdit* CFileDlg::fileNameBox() const { return findChild<QLineEdit*>("fileNameEdit"); }
+QLineEdit* CFileDlg::fileNameBox() const {
+    return findChild<QLineEdit*>("fileNameEdit");
+}
 
 void CFileDlg::addPane(QWidget* pane) {
     if (auto* grid = qobject_cast<QGridLayout*>(layout()); grid != nullptr) {

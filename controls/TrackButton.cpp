@@ -8,8 +8,7 @@
 
 namespace korvo {
 
-CTrackButton::CTrackButton(int x, int y, QWidget* parent)
-    : QAbstractButton(parent), x_(x), y_(y) {
+CTrackButton::CTrackButton(int x, int y, QWidget* parent) : QAbstractButton(parent), x_(x), y_(y) {
     setFocusPolicy(Qt::StrongFocus);
     setFixedSize(trackButtonFaceSize());
 }
@@ -24,7 +23,9 @@ void CTrackButton::setSelected(bool selected) {
     update();
 }
 
-QSize CTrackButton::sizeHint() const { return trackButtonFaceSize(); }
+QSize CTrackButton::sizeHint() const {
+    return trackButtonFaceSize();
+}
 
 bool CTrackButton::event(QEvent* event) {
     // Enter and the arrows belong to the button: the dialog must not take them as a press of its

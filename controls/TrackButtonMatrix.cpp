@@ -8,10 +8,18 @@ void CTrackButtonMatrix::CCaretModifier::move(CTrackButton& button, Direction di
     const int x = button.columnIndex();
     const int y = button.rowIndex();
     switch (direction) {
-        case kPreviousRow: matrix_.focus(x, std::max(y - 1, 0)); break;
-        case kNextRow: matrix_.focus(x, std::min(y + 1, matrix_.rows() - 1)); break;
-        case kPreviousColumn: matrix_.focus(std::max(x - 1, 0), y); break;
-        case kNextColumn: matrix_.focus(std::min(x + 1, matrix_.columns() - 1), y); break;
+        case kPreviousRow:
+            matrix_.focus(x, std::max(y - 1, 0));
+            break;
+        case kNextRow:
+            matrix_.focus(x, std::min(y + 1, matrix_.rows() - 1));
+            break;
+        case kPreviousColumn:
+            matrix_.focus(std::max(x - 1, 0), y);
+            break;
+        case kNextColumn:
+            matrix_.focus(std::min(x + 1, matrix_.columns() - 1), y);
+            break;
     }
 }
 
@@ -23,7 +31,9 @@ CTrackButtonMatrix::CTrackButtonMatrix(int columns, int rows)
     font_.setPixelSize(9);
 }
 
-CTrackButtonMatrix::~CTrackButtonMatrix() { clear(); }
+CTrackButtonMatrix::~CTrackButtonMatrix() {
+    clear();
+}
 
 void CTrackButtonMatrix::clear() {
     for (Entry& entry : entries_) {

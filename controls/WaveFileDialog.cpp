@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/Preferences.h"
 #include "controls/GroupedDecimal.h"
+#include "controls/Preferences.h"
 
 namespace korvo {
 
@@ -16,7 +16,9 @@ const CFileDlg::Settings kRemembered = {{kFileDialogSection, kDirectoryKey},
                                         {kFileDialogSection, kFileKey},
                                         {kFileDialogSection, kFilterKey}};
 
-QString shownBytes(std::uint64_t bytes) { return QString::fromStdString(groupedDecimal(bytes)); }
+QString shownBytes(std::uint64_t bytes) {
+    return QString::fromStdString(groupedDecimal(bytes));
+}
 
 QString shownBytes(const std::optional<std::uint64_t>& bytes) {
     return bytes ? shownBytes(*bytes) : QString();
@@ -54,9 +56,9 @@ QString withExtension(const QString& name, const QString& extension) {
 
 }  // namespace
 
-CWaveFileDialog::CWaveFileDialog(IConversionEngine* engine, QWidget* parent, AcceptMode mode,
+CWaveFileDialog::CWaveFileDialog(IConversionFacts* facts, QWidget* parent, AcceptMode mode,
                                  const QStringList& filters)
-    : CFileDlg(parent, mode, filters, kRemembered), engine_(engine) {}
+    : CFileDlg(parent, mode, filters, kRemembered), facts_(facts) {}
 
 QLabel* CWaveFileDialog::addField(QWidget* pane, int row, const char* label, Field field) {
     auto* grid = static_cast<QGridLayout*>(pane->layout());
@@ -84,8 +86,8 @@ QString CWaveFileDialog::fieldText(Field field) const {
     return value != nullptr ? value->text() : QString();
 }
 
-CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionEngine* engine, QWidget* parent)
-    : CWaveFileDialog(engine, parent, QFileDialog::AcceptOpen, openFilters()) {
+CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionFacts* facts, QWidget* parent)
+    : CWaveFileDialog(facts, parent, QFileDialog::AcceptOpen, openFilters()) {
     setFileMode(QFileDialog::ExistingFile);
     auto* pane = new QWidget(this);
     pane->setObjectName("openPane");
@@ -98,25 +100,25 @@ CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionEngine* engine, QWidget* par
     addField(pane, 3, "Drive Free Space (Bytes):", kDriveFreeSpace);
     addPane(pane);
 
-    if (engine_ != nullptr) {
-        setField(kDriveFreeSpace, shownBytes(engine_->recorderFreeBytes()));
+    if (facts_ != nullptr) {
+        setField(kDriveFreeSpace, shownBytes(facts_->recorderFreeBytes()));
     }
     connect(this, &QFileDialog::currentChanged, this, &CWaveFileOpenDialog::selectionChanged);
 }
 
 void CWaveFileOpenDialog::selectionChanged(const QString& path) {
-    if (engine_ == nullptr || path.isEmpty() || !QFileInfo(path).isFile() ||
-        !engine_->openInputWave(path.toStdString())) {
+    if (facts_ == nullptr || path.isEmpty() || !QFileInfo(path).isFile() ||
+        !facts_->openInputWave(path.toStdString())) {
         setField(kSamplingFrequency, {});
         setField(kChannelCount, {});
         setField(kConvertSize, {});
         return;
     }
-    const KorvoLib::Korvo::WaveFormat wave = engine_->inputWave();
+    const KorvoLib::Korvo::WaveFormat wave = facts_->inputWave();
     setField(kSamplingFrequency, QString::number(wave.sampleRate));
     setField(kChannelCount, QString::number(wave.channels));
-    engine_->computeImportRange();
-    std::uint64_t size = engine_->neededDiskBytes();
+    facts_->computeImportRange();
+    std::uint64_t size = facts_->neededDiskBytes();
     // The room for the virtual tracks the file goes to, not for the file's own channels.
     const auto channels = static_cast<std::uint64_t>(wave.channels);
     const auto tracks = static_cast<std::uint64_t>(trackCount_ > 0 ? trackCount_ : 0);
@@ -129,8 +131,8 @@ void CWaveFileOpenDialog::selectionChanged(const QString& path) {
     setField(kConvertSize, shownBytes(size));
 }
 
-CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionEngine* engine, QWidget* parent)
-    : CWaveFileDialog(engine, parent, QFileDialog::AcceptSave, saveFilters()) {
+CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionFacts* facts, QWidget* parent)
+    : CWaveFileDialog(facts, parent, QFileDialog::AcceptSave, saveFilters()) {
     setFileMode(QFileDialog::AnyFile);
     if (rememberedFilter() < 1 || rememberedFilter() > 2) {
         selectFilterIndex(1);
@@ -146,8 +148,8 @@ CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionEngine* engine, QWidget* par
 
     const WaveFileTypeRow& row = kWaveFileTypeRows[static_cast<std::size_t>(fileType())];
     setDefaultSuffix(QString(row.extension).mid(1));
-    if (engine_ != nullptr) {
-        setField(kConvertSize, shownBytes(engine_->neededHostBytes(fileType())));
+    if (facts_ != nullptr) {
+        setField(kConvertSize, shownBytes(facts_->neededHostBytes(fileType())));
     }
     folderChanged(directory().absolutePath());
     connect(this, &QFileDialog::directoryEntered, this, &CWaveFileSaveDialog::folderChanged);
@@ -155,10 +157,10 @@ CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionEngine* engine, QWidget* par
 }
 
 void CWaveFileSaveDialog::folderChanged(const QString& folder) {
-    if (engine_ == nullptr) {
+    if (facts_ == nullptr) {
         return;
     }
-    setField(kDriveFreeSpace, shownBytes(engine_->folderFreeBytes(folder.toStdString())));
+    setField(kDriveFreeSpace, shownBytes(facts_->folderFreeBytes(folder.toStdString())));
 }
 
 void CWaveFileSaveDialog::typeChanged() {
@@ -171,8 +173,8 @@ void CWaveFileSaveDialog::typeChanged() {
     if (QLineEdit* box = fileNameBox(); box != nullptr) {
         box->setText(withExtension(box->text(), extension));
     }
-    if (engine_ != nullptr) {
-        setField(kConvertSize, shownBytes(engine_->neededHostBytes(type)));
+    if (facts_ != nullptr) {
+        setField(kConvertSize, shownBytes(facts_->neededHostBytes(type)));
     }
 }
 

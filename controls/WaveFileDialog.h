@@ -6,7 +6,7 @@
 // Switching the save dialog's type changes the file name's extension. Both remember folder,
 // file name and filter under "Preferece".
 //
-//   CWaveFileSaveDialog dialog(&engine, window);
+//   CWaveFileSaveDialog dialog(&facts, window);
 //   dialog.setTrackCount(selection.size());
 //   if (dialog.run() == QDialog::Accepted)
 //       converter.setOutputWave(path(dialog.chosenPath()), dialog.fileType());
@@ -15,7 +15,7 @@
 
 #include <array>
 
-#include "controls/ConversionEngine.h"
+#include "controls/ConversionFacts.h"
 #include "controls/FileDlg.h"
 
 class QLabel;
@@ -48,13 +48,13 @@ public:
     QString fieldText(Field field) const;
 
 protected:
-    CWaveFileDialog(IConversionEngine* engine, QWidget* parent, AcceptMode mode,
+    CWaveFileDialog(IConversionFacts* facts, QWidget* parent, AcceptMode mode,
                     const QStringList& filters);
 
     QLabel* addField(QWidget* pane, int row, const char* label, Field field);
     void setField(Field field, const QString& text);
 
-    IConversionEngine* engine_;
+    IConversionFacts* facts_;
     int trackCount_ = 1;
     std::array<QLabel*, 4> fields_{};
 };
@@ -63,7 +63,7 @@ class CWaveFileOpenDialog : public CWaveFileDialog {
     Q_OBJECT
 
 public:
-    CWaveFileOpenDialog(IConversionEngine* engine, QWidget* parent = nullptr);
+    CWaveFileOpenDialog(IConversionFacts* facts, QWidget* parent = nullptr);
 
 private:
     void selectionChanged(const QString& path);
@@ -73,7 +73,7 @@ class CWaveFileSaveDialog : public CWaveFileDialog {
     Q_OBJECT
 
 public:
-    CWaveFileSaveDialog(IConversionEngine* engine, QWidget* parent = nullptr);
+    CWaveFileSaveDialog(IConversionFacts* facts, QWidget* parent = nullptr);
     // The file type of the chosen filter row (kWaveTypeRiff or kWaveTypeAiff).
     int fileType() const { return filterIndex() - 1; }
 

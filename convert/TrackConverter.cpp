@@ -2,6 +2,7 @@
 
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
+#include "volume/OpenDisk.h"
 
 namespace korvo {
 
@@ -83,6 +84,15 @@ bool CTrackConverter::refreshSong(SongNumber number) {
     song_ = std::move(song);
     status_ = kStatusOk;
     return true;
+}
+
+bool CTrackConverter::refreshSongNumber(std::int64_t number) {
+    if (number < 0 || number > 0xFFFF) {
+        song_.reset();
+        status_ = kStatusInvalidSongNumber;
+        return false;
+    }
+    return refreshSong(static_cast<SongNumber>(number));
 }
 
 bool CTrackConverter::writeSong(int parts) {

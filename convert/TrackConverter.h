@@ -32,6 +32,9 @@
 
 namespace korvo {
 
+class CTakeWriter;
+struct TakeGeometry;
+
 // The wave file of the command in progress.
 struct WaveDescription {
     std::string path;
@@ -71,10 +74,20 @@ public:
     bool refreshSongList();
     const SongList* songList() const { return songList_ ? &*songList_ : nullptr; }
     bool refreshSong(SongNumber number);
+    // The same for a number that comes from a user or a stored setting: anything outside the
+    // 16-bit song numbers gives status 12 (invalid song number) without touching the disk.
+    bool refreshSongNumber(std::int64_t number);
     CSong* song() { return song_.get(); }
     const CSong* song() const { return song_.get(); }
     // Writes the loaded song's parts (kSongFilePart, kEventListPart); status 7 on failure.
     bool writeSong(int parts);
+
+    // Renames a virtual track of the loaded song by the rules both front ends follow: a
+    // protected song is refused (status 4), only 7-bit ASCII names are taken, a name is cut
+    // to 8 characters, and an unchanged name writes nothing. On a failed write (status 7) the
+    // song keeps its old name.
+    enum class RenameResult { renamed, unchanged, undisplayable, failed };
+    RenameResult renameTrack(int virtualTrack, const std::string& name);
 
     // --- the command ------------------------------------------------------------------------
     // Virtual-track indices, ascending, at most two, never two of one track.
@@ -109,6 +122,12 @@ public:
 
 private:
     bool openDisk();
+    // The steps of an import run (convert/TrackImport.cpp).
+    bool checkImport();
+    bool encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& writers, bool& cancelled);
+    bool eventsForTakes(const std::vector<std::unique_ptr<CTakeWriter>>& writers,
+                        const TakeGeometry& geometry, std::vector<EventRecord>& records);
+    bool placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes);
 
     std::string rootPath_;
     DiskOptions options_;

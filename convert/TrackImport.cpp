@@ -141,8 +141,28 @@ std::uint64_t CTrackConverter::neededDiskBytes() const {
     return wave_.channels * clusters * geometry->clusterBytes + 16ull * geometry->clusterBytes;
 }
 
-bool CTrackConverter::runImport() {
-    volumeProblem_.clear();
+namespace {
+
+// Takes completed but not yet referred to by an event; deleted if the import fails before the
+// song is written, so that no orphan takes are left behind.
+struct CompletedTakes {
+    IDiskFiles& disk;
+    std::vector<std::string> paths;
+    bool keep = false;
+    ~CompletedTakes() {
+        if (!keep) {
+            for (const auto& path : paths) {
+                disk.remove(path);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+// Every check before the first take is written, so that a refused import leaves the disk as it
+// was.
+bool CTrackConverter::checkImport() {
     if (wave_.channels == 0) {
         status_ = kStatusChannelCountZero;
         return false;
@@ -180,18 +200,18 @@ bool CTrackConverter::runImport() {
         return false;
     }
     // The new takes are named after their clusters and their events need the cluster numbers:
-    // make sure the volume can be read before the first take is written, so that a volume we
-    // cannot read leaves the disk as it was.
+    // make sure the volume can be read before the first take is written.
     if (!disk_->checkVolume(volumeProblem_)) {
         status_ = kStatusCantCreateEvent;
         return false;
     }
-    const auto geometry = TakeGeometry::of(family_, song_->blockWidth());
-    if (!geometry || selected_.empty()) {
-        status_ = kStatusFailedWriteTrack;
-        return false;
-    }
+    return true;
+}
 
+// Reads, inverts and encodes the wave block by block into the writers' temporary takes. A
+// cancel returns true with `cancelled` set; the writers then delete their takes.
+bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& writers,
+                                  bool& cancelled) {
     std::vector<std::unique_ptr<BlockBuffer>> ownedBuffers;
     std::vector<BlockBuffer*> buffers;
     for (std::uint16_t channel = 0; channel < wave_.channels; ++channel) {
@@ -203,32 +223,13 @@ bool CTrackConverter::runImport() {
         }
     }
     CWaveReader reader(wave_, range_, polarity_ != 0, buffers);
-    std::vector<std::unique_ptr<CTakeWriter>> writers;
-    for (const std::uint8_t track : selected_) {
-        writers.push_back(std::make_unique<CTakeWriter>(*disk_, *geometry, *song_, track));
-    }
-    // Takes completed but not yet referred to by an event; deleted if the import fails before
-    // the song is written, so that no orphan takes are left behind.
-    struct CompletedTakes {
-        IDiskFiles& disk;
-        std::vector<std::string> paths;
-        bool keep = false;
-        ~CompletedTakes() {
-            if (!keep) {
-                for (const auto& path : paths) {
-                    disk.remove(path);
-                }
-            }
-        }
-    } completed{*disk_, {}};
-
     if (progress_) {
         progress_->begin(static_cast<std::int32_t>(range_.start),
                          static_cast<std::int32_t>(range_.end));
     }
     for (std::uint32_t block = range_.start; block < range_.end; ++block) {
         if (progress_ && !progress_->step(static_cast<std::int32_t>(block))) {
-            status_ = kStatusOk;  // cancel: the writers delete their temporary takes
+            cancelled = true;
             return true;
         }
         if (!reader.readBlock()) {
@@ -243,15 +244,14 @@ bool CTrackConverter::runImport() {
             }
         }
     }
-    for (auto& writer : writers) {
-        if (!writer->complete()) {
-            status_ = kStatusFailedWriteTrack;
-            return false;
-        }
-        completed.paths.push_back(writer->take().path());
-    }
+    return true;
+}
 
-    std::vector<EventRecord> records(selected_.size());
+// One new event per selected virtual track over the whole range, from its take's cluster chain.
+bool CTrackConverter::eventsForTakes(const std::vector<std::unique_ptr<CTakeWriter>>& writers,
+                                     const TakeGeometry& geometry,
+                                     std::vector<EventRecord>& records) {
+    records.assign(selected_.size(), EventRecord{});
     for (std::size_t k = 0; k < selected_.size(); ++k) {
         std::vector<std::uint16_t> chain;
         if (!disk_->clusterChain(writers[k]->take().path(), chain) || chain.empty()) {
@@ -263,7 +263,7 @@ bool CTrackConverter::runImport() {
         record.end = range_.end;
         record.takeOffset = 0;
         record.lastClusterBlocks =
-            static_cast<std::uint16_t>(range_.count() % geometry->blocksPerCluster);
+            static_cast<std::uint16_t>(range_.count() % geometry.blocksPerCluster);
         record.firstCluster = chain.front();
         record.lastCluster = chain.back();
         record.clusterCount = static_cast<std::uint16_t>(chain.size());
@@ -272,7 +272,14 @@ bool CTrackConverter::runImport() {
         record.virtualTrack = selected_[k];
         record.historyRange = 0;
     }
+    return true;
+}
 
+// Places the new events, names the virtual tracks after the wave and writes the song back. On
+// failure the song object is as before; `keepTakes` tells whether the new takes must stay
+// because the event list on the disk may already refer to them.
+bool CTrackConverter::placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes) {
+    keepTakes = false;
     // The song object holds the whole event table: keep the backup on the heap.
     const auto backup = std::make_unique<CSong>(*song_);
     song_->events().renumberHistoryGroupsAndIncrement();
@@ -289,15 +296,55 @@ bool CTrackConverter::runImport() {
     if (!song_->write(*disk_, kSongFilePart | kEventListPart)) {
         // The event list keeps its old contents when its rewrite fails; put the old names back
         // too, and keep the takes, since a partly rewritten list could refer to them.
-        completed.keep = true;
+        keepTakes = true;
         *song_ = *backup;
         song_->write(*disk_, kSongFilePart);
         status_ = kStatusFailedWriteSong;
         return false;
     }
-    completed.keep = true;
-    status_ = kStatusOk;
+    keepTakes = true;
     return true;
+}
+
+bool CTrackConverter::runImport() {
+    volumeProblem_.clear();
+    if (!checkImport()) {
+        return false;
+    }
+    const auto geometry = TakeGeometry::of(family_, song_->blockWidth());
+    if (!geometry || selected_.empty()) {
+        status_ = kStatusFailedWriteTrack;
+        return false;
+    }
+    std::vector<std::unique_ptr<CTakeWriter>> writers;
+    for (const std::uint8_t track : selected_) {
+        writers.push_back(std::make_unique<CTakeWriter>(*disk_, *geometry, *song_, track));
+    }
+    bool cancelled = false;
+    if (!encodeTakes(writers, cancelled)) {
+        return false;
+    }
+    if (cancelled) {
+        status_ = kStatusOk;  // the writers delete their temporary takes
+        return true;
+    }
+    CompletedTakes completed{*disk_, {}};
+    for (auto& writer : writers) {
+        if (!writer->complete()) {
+            status_ = kStatusFailedWriteTrack;
+            return false;
+        }
+        completed.paths.push_back(writer->take().path());
+    }
+    std::vector<EventRecord> records;
+    if (!eventsForTakes(writers, *geometry, records)) {
+        return false;
+    }
+    const bool placed = placeImportEvents(records, completed.keep);
+    if (placed) {
+        status_ = kStatusOk;
+    }
+    return placed;
 }
 
 }  // namespace korvo

@@ -5,6 +5,15 @@
 
 namespace korvo {
 
+bool isRecorderDisplayable(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string toRecorderCharacters(const std::string& text) {
     std::string result;
     for (std::size_t i = 0; i < text.size();) {
@@ -41,9 +50,8 @@ std::string importedTrackName(const std::string& wavePath, int position, int cha
         std::snprintf(suffix, sizeof suffix, "-%d", position);
     }
     const std::size_t suffixLength = std::strlen(suffix);
-    constexpr std::size_t kNameLength = 8;
-    if (base.size() + suffixLength > kNameLength) {
-        base.resize(suffixLength < kNameLength ? kNameLength - suffixLength : 0);
+    if (base.size() + suffixLength > kTrackNameLength) {
+        base.resize(suffixLength < kTrackNameLength ? kTrackNameLength - suffixLength : 0);
     }
     base.append(suffix, suffixLength);
     return base;

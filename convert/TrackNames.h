@@ -3,13 +3,21 @@
 // extension, with "-L"/"-R" (stereo) or "-k" (more channels) after it, at most 8 characters, in
 // 7-bit ASCII so that the recorder can show it.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace korvo {
 
 // wavePath: the imported file; position: 0-based place of the virtual track among the selected
 // ones; channels: the wave's channel count.
 std::string importedTrackName(const std::string& wavePath, int position, int channels);
+
+// Track names hold at most this many characters.
+inline constexpr std::size_t kTrackNameLength = 8;
+
+// True when the recorder can show every character: 7-bit ASCII only.
+bool isRecorderDisplayable(std::string_view text);
 
 // Replaces every character outside 7-bit ASCII (a whole UTF-8 sequence counts as one) by '_'.
 std::string toRecorderCharacters(const std::string& text);

@@ -7,7 +7,7 @@
 // Paths are relative to the disk's root, with '/' between components, for example
 // "SONG0001.KRV/EVENTLS0.KRV". Recorder file names are matched without regard to case.
 //
-//   auto disk = openDiskFiles("/media/recorder", {});
+//   auto disk = openDiskFiles("/media/recorder", {});   // volume/OpenDisk.h
 //   if (disk->exists("SYSTEM.KRV") == FileExistence::present) {
 //       auto list = disk->open("SONGLIST.KRV", OpenMode::read);
 //       std::uint8_t count[2];
@@ -97,9 +97,5 @@ struct DiskOptions {
     std::string device;
     int partition = 0;
 };
-
-// A folder gives folder access; a regular file or block device gives the FAT image file
-// system. Never null: a root that does not exist answers every existence test with "missing".
-std::unique_ptr<IDiskFiles> openDiskFiles(const std::string& rootPath, const DiskOptions& options);
 
 }  // namespace korvo

@@ -22,8 +22,12 @@ inline constexpr int kVTracksPerTrack = 8;
 inline constexpr int kVirtualTracks = kTracks * kVTracksPerTrack;
 
 // Virtual-track index v (0..63): track v / 8 + 1, V.Track v mod 8 + 1.
-constexpr int trackOf(int v) { return v / kVTracksPerTrack + 1; }
-constexpr int vtrackOf(int v) { return v % kVTracksPerTrack + 1; }
+constexpr int trackOf(int v) {
+    return v / kVTracksPerTrack + 1;
+}
+constexpr int vtrackOf(int v) {
+    return v % kVTracksPerTrack + 1;
+}
 constexpr int virtualTrackIndex(int track, int vtrack) {
     return (track - 1) * kVTracksPerTrack + (vtrack - 1);
 }
@@ -32,21 +36,30 @@ constexpr int virtualTrackIndex(int track, int vtrack) {
 // channel is 2w bytes and holds 16 samples. Unknown codes give width 0 (no codec).
 constexpr int blockWidthOfDataType(std::uint8_t code) {
     switch (code) {
-        case 0: return 8;
-        case 1: return 6;  // "MT2"
-        case 2: return 5;  // "LV1"
-        case 4: return 4;  // "LV2"
-        default: return 0;
+        case 0:
+            return 8;
+        case 1:
+            return 6;  // "MT2"
+        case 2:
+            return 5;  // "LV1"
+        case 4:
+            return 4;  // "LV2"
+        default:
+            return 0;
     }
 }
 
 // The name shown for a block width: 4 "LV2", 5 "LV1", 6 "MT2", anything else empty.
 constexpr const char* dataTypeNameOfWidth(int width) {
     switch (width) {
-        case 4: return "LV2";
-        case 5: return "LV1";
-        case 6: return "MT2";
-        default: return "";
+        case 4:
+            return "LV2";
+        case 5:
+            return "LV1";
+        case 6:
+            return "MT2";
+        default:
+            return "";
     }
 }
 
@@ -55,10 +68,14 @@ inline constexpr std::uint8_t kProtectFlag = 0x40;
 // Sample rate from a song's flags byte: bit 6 (protect) masked off, bit 7 kept.
 constexpr std::uint32_t sampleRateOfFlags(std::uint8_t flags) {
     switch (flags & ~kProtectFlag & 0xFF) {
-        case 0: return 48000;
-        case 1: return 44100;
-        case 2: return 32000;
-        default: return 0;
+        case 0:
+            return 48000;
+        case 1:
+            return 44100;
+        case 2:
+            return 32000;
+        default:
+            return 0;
     }
 }
 

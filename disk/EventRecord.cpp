@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "disk/BigEndian.h"
+#include "wavefile/ByteOrder.h"
 
 namespace korvo {
 

@@ -10,10 +10,10 @@ namespace korvo {
 inline constexpr std::uint16_t kNoSlot = 0xFFFF;
 
 struct EventRecord {
-    std::uint32_t start = 0;       //  0: start block on the virtual track
-    std::uint32_t end = 0;         //  4: end block, exclusive
-    std::uint32_t takeOffset = 0;  //  8: block offset into the take
-    std::uint16_t reserved12 = 0;  // 12: 0 for new events
+    std::uint32_t start = 0;              //  0: start block on the virtual track
+    std::uint32_t end = 0;                //  4: end block, exclusive
+    std::uint32_t takeOffset = 0;         //  8: block offset into the take
+    std::uint16_t reserved12 = 0;         // 12: 0 for new events
     std::uint16_t lastClusterBlocks = 0;  // 14: (end - start) mod blocks per cluster
     std::uint16_t previous = kNoSlot;     // 16: in-memory link
     std::uint16_t next = kNoSlot;         // 18: in-memory link

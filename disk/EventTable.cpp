@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "disk/BigEndian.h"
+#include "wavefile/ByteOrder.h"
 
 namespace korvo {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Status codes of the disk model and the conversion engine. 0 is success; the messages of the
-// failures are in app/StatusMessages.h.
+// failures are in convert/StatusMessages.h.
 
 namespace korvo {
 

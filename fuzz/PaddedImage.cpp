@@ -5,6 +5,7 @@
 
 #include "volume/fat/DirectoryWalk.h"
 #include "volume/fat/FatLayout.h"
+#include "wavefile/ByteOrder.h"
 
 namespace korvo::fuzz {
 
@@ -16,10 +17,10 @@ std::uint64_t declaredSize(const std::uint8_t* data, std::size_t size) {
         return 0;
     }
     std::uint64_t claimed = 0;
-    const std::uint64_t sectorBytes = fat::readLittleEndian16(data + fat::boot::kBytesPerSector);
-    std::uint64_t sectors = fat::readLittleEndian16(data + fat::boot::kTotalSectors16);
+    const std::uint64_t sectorBytes = readLittleEndian16(data + fat::boot::kBytesPerSector);
+    std::uint64_t sectors = readLittleEndian16(data + fat::boot::kTotalSectors16);
     if (sectors == 0) {
-        sectors = fat::readLittleEndian32(data + fat::boot::kTotalSectors32);
+        sectors = readLittleEndian32(data + fat::boot::kTotalSectors32);
     }
     claimed = sectorBytes * sectors;
     for (std::size_t i = 0; i < fat::kPartitionCount; ++i) {
@@ -82,7 +83,7 @@ std::optional<std::uint32_t> ImageVolumeFile::bytesPerSector() {
     if (!window_ || !window_->readAt(fat::boot::kBytesPerSector, field, sizeof field)) {
         return std::nullopt;
     }
-    return fat::readLittleEndian16(field);
+    return readLittleEndian16(field);
 }
 
 bool ImageVolumeFile::readAt(std::uint64_t offset, std::uint8_t* data, std::size_t length) {

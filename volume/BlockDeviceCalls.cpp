@@ -8,9 +8,12 @@ namespace korvo {
 namespace {
 
 std::optional<fat::FatType> fatTypeOfText(const std::uint8_t* text) {
-    if (std::memcmp(text, "FAT12", 5) == 0) return fat::FatType::fat12;
-    if (std::memcmp(text, "FAT16", 5) == 0) return fat::FatType::fat16;
-    if (std::memcmp(text, "FAT32", 5) == 0) return fat::FatType::fat32;
+    if (std::memcmp(text, "FAT12", 5) == 0)
+        return fat::FatType::fat12;
+    if (std::memcmp(text, "FAT16", 5) == 0)
+        return fat::FatType::fat16;
+    if (std::memcmp(text, "FAT32", 5) == 0)
+        return fat::FatType::fat32;
     return std::nullopt;
 }
 
@@ -21,13 +24,15 @@ CBlockDeviceCalls::CBlockDeviceCalls(IDeviceTransport& transport, AccessPath pat
     : transport_(transport), path_(path), drive_(driveNumber) {}
 
 bool CBlockDeviceCalls::send(std::uint32_t code, RegisterBlock& registers) {
-    if (!transport_.control(code, registers, memory_)) return false;
+    if (!transport_.control(code, registers, memory_))
+        return false;
     return (registers.flags & kCarryFlag) == 0;
 }
 
 template <class Call>
 bool CBlockDeviceCalls::inCategories(bool classicAlwaysAllowed, Call&& call) {
-    if (path_ == AccessPath::largeBlockDevice && call(kCategoryLarge)) return true;
+    if (path_ == AccessPath::largeBlockDevice && call(kCategoryLarge))
+        return true;
     const bool classicAllowed = classicAlwaysAllowed || fatType_ != fat::FatType::fat32;
     return classicAllowed && call(kCategoryClassic);
 }
@@ -64,7 +69,8 @@ std::optional<int> CBlockDeviceCalls::lockState() {
         registers.eax = kBlockDeviceRequest;
         registers.ecx = blockDeviceFunction(category, kMinorLockState);
         registers.ebx = drive_ & 0xFF;
-        if (!send(kControlDosIoctl, registers)) return false;
+        if (!send(kControlDosIoctl, registers))
+            return false;
         level = static_cast<std::int16_t>(registers.eax & 0xFFFF);
         return true;
     });
@@ -81,7 +87,8 @@ std::optional<fat::FatType> CBlockDeviceCalls::mediaFatType() {
         registers.edx = request_memory::kRecord;
         return send(kControlDosIoctl, registers);
     });
-    if (!answered) return std::nullopt;
+    if (!answered)
+        return std::nullopt;
     return fatTypeOfText(memory_.data() + request_memory::kRecord + media_id::kFileSystem);
 }
 
@@ -111,7 +118,8 @@ std::optional<std::array<std::uint8_t, fat::boot::kSize>> CBlockDeviceCalls::dev
     } else {
         answered = ask(kCategoryClassic, registers);
     }
-    if (!answered) return std::nullopt;
+    if (!answered)
+        return std::nullopt;
 
     std::array<std::uint8_t, fat::boot::kSize> sector{};
     const std::uint8_t* block =
@@ -121,7 +129,8 @@ std::optional<std::array<std::uint8_t, fat::boot::kSize>> CBlockDeviceCalls::dev
 }
 
 std::optional<std::uint32_t> CBlockDeviceCalls::firstCluster(std::string_view path) {
-    if (path.size() >= request_memory::kRecordSize) return std::nullopt;
+    if (path.size() >= request_memory::kRecordSize)
+        return std::nullopt;
     std::optional<std::uint32_t> cluster;
     inCategories(false, [&](std::uint8_t category) {
         clearRecord();
@@ -131,7 +140,8 @@ std::optional<std::uint32_t> CBlockDeviceCalls::firstCluster(std::string_view pa
         registers.ecx = blockDeviceFunction(category, kMinorFirstCluster);
         registers.ebx = 0;
         registers.edx = request_memory::kRecord;
-        if (!send(kControlDosIoctl, registers)) return false;
+        if (!send(kControlDosIoctl, registers))
+            return false;
         cluster = ((registers.edx & 0xFFFF) << 16) | (registers.eax & 0xFFFF);
         return true;
     });
@@ -140,12 +150,13 @@ std::optional<std::uint32_t> CBlockDeviceCalls::firstCluster(std::string_view pa
 
 bool CBlockDeviceCalls::readSector(std::uint32_t sector, std::uint8_t* out,
                                    std::uint32_t bytesPerSector) {
-    if (bytesPerSector == 0 || bytesPerSector > request_memory::kSectorSize) return false;
+    if (bytesPerSector == 0 || bytesPerSector > request_memory::kSectorSize)
+        return false;
     clearRecord();
     std::uint8_t* request = memory_.data() + request_memory::kRecord;
-    fat::writeLittleEndian32(request + packet::kStartSector, sector);
-    fat::writeLittleEndian16(request + packet::kSectorCount, 1);
-    fat::writeLittleEndian32(request + packet::kBuffer, request_memory::kSector);
+    writeLittleEndian32(request + packet::kStartSector, sector);
+    writeLittleEndian16(request + packet::kSectorCount, 1);
+    writeLittleEndian32(request + packet::kBuffer, request_memory::kSector);
 
     RegisterBlock registers;
     registers.ebx = request_memory::kRecord;
@@ -160,7 +171,8 @@ bool CBlockDeviceCalls::readSector(std::uint32_t sector, std::uint8_t* out,
         registers.eax = drive_ - 1;
         registers.ecx = kAbsoluteReadPacket;
     }
-    if (!send(code, registers)) return false;
+    if (!send(code, registers))
+        return false;
     std::copy_n(memory_.begin() + request_memory::kSector, bytesPerSector, out);
     return true;
 }

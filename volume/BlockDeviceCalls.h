@@ -32,8 +32,8 @@ enum class AccessPath : std::uint32_t {
 
 // Drive number of a drive letter: upper-cased letter minus 64, so A is 1.
 constexpr std::uint32_t driveNumberOf(char letter) {
-    const char upper = (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A')
-                                                        : letter;
+    const char upper =
+        (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
     return static_cast<std::uint32_t>(static_cast<unsigned char>(upper)) - 64u;
 }
 

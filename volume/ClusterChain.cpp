@@ -21,11 +21,13 @@ void CClusterChainIterator::stop(fat::ChainEnd why) {
 }
 
 const std::uint8_t* CClusterChainIterator::sector(std::uint32_t number) {
-    if (lastSector_ && lastNumber_ == number) return lastSector_;
+    if (lastSector_ && lastNumber_ == number)
+        return lastSector_;
     auto found = cache_.find(number);
     if (found == cache_.end()) {
         std::vector<std::uint8_t> bytes(volume_.geometry().bytesPerSector);
-        if (!volume_.readSector(number, bytes.data())) return nullptr;
+        if (!volume_.readSector(number, bytes.data()))
+            return nullptr;
         found = cache_.emplace(number, std::move(bytes)).first;
     }
     lastNumber_ = number;
@@ -38,45 +40,54 @@ std::optional<std::uint32_t> CClusterChainIterator::entryOf(std::uint32_t cluste
     const std::uint64_t offset = fat::fatEntryByteOffset(type_, cluster);
     const std::uint64_t sectorNumber = geometry.reservedSectors + offset / geometry.bytesPerSector;
     const std::uint32_t position = static_cast<std::uint32_t>(offset % geometry.bytesPerSector);
-    if (sectorNumber > UINT32_MAX) return std::nullopt;
+    if (sectorNumber > UINT32_MAX)
+        return std::nullopt;
 
     const std::uint8_t* bytes = sector(static_cast<std::uint32_t>(sectorNumber));
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     std::uint32_t raw = 0;
     if (type_ == fat::FatType::fat32) {
-        raw = fat::readLittleEndian32(bytes + position);
+        raw = readLittleEndian32(bytes + position);
     } else if (position + 1 < geometry.bytesPerSector) {
-        raw = fat::readLittleEndian16(bytes + position);
+        raw = readLittleEndian16(bytes + position);
     } else {
         // A FAT12 entry whose two bytes straddle two sectors: low byte here, high byte first in
         // the next sector.
         const std::uint8_t low = bytes[position];
         const std::uint8_t* next = sector(static_cast<std::uint32_t>(sectorNumber + 1));
-        if (!next) return std::nullopt;
+        if (!next)
+            return std::nullopt;
         raw = low | (std::uint32_t{next[0]} << 8);
     }
     return fat::fatEntryFromRaw(type_, cluster, raw);
 }
 
 void CClusterChainIterator::advance() {
-    if (atEnd()) return;
+    if (atEnd())
+        return;
     const auto entry = entryOf(current_);
-    if (!entry) return stop(fat::ChainEnd::readError);
+    if (!entry)
+        return stop(fat::ChainEnd::readError);
     if (*entry >= endOfChainMin_) {
         current_ = *entry;
         end_ = fat::ChainEnd::endMark;
         return;
     }
-    if (*entry == fat::kFreeCluster) return stop(fat::ChainEnd::freeEntry);
-    if (!volume_.geometry().isDataCluster(*entry)) return stop(fat::ChainEnd::outOfRange);
+    if (*entry == fat::kFreeCluster)
+        return stop(fat::ChainEnd::freeEntry);
+    if (!volume_.geometry().isDataCluster(*entry))
+        return stop(fat::ChainEnd::outOfRange);
     current_ = *entry;
 }
 
 bool clusterChain(CVolume& volume, std::string_view path, std::vector<std::uint16_t>& chain,
                   fat::ChainEnd* end) {
     chain.clear();
-    if (end) *end = fat::ChainEnd::readError;
-    if (!volume.open()) return false;
+    if (end)
+        *end = fat::ChainEnd::readError;
+    if (!volume.open())
+        return false;
     // The device is closed on every way out.
     struct Closer {
         CVolume& volume;
@@ -84,7 +95,8 @@ bool clusterChain(CVolume& volume, std::string_view path, std::vector<std::uint1
     } closer{volume};
 
     const auto kept = volume.lockState();
-    if (!kept) return false;
+    if (!kept)
+        return false;
     if (*kept != 0) {
         int reached = *kept;
         if (!volume.setLockLevel(*kept, kHighestLockLevel, &reached)) {
@@ -108,7 +120,8 @@ bool clusterChain(CVolume& volume, std::string_view path, std::vector<std::uint1
             chain.push_back(static_cast<std::uint16_t>(walk.current()));
             walk.advance();
         }
-        if (end) *end = walk.end();
+        if (end)
+            *end = walk.end();
     }
 
     if (*kept != 0 && !volume.setLockLevel(kHighestLockLevel, *kept)) {

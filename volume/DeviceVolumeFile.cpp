@@ -46,21 +46,26 @@ std::optional<std::uint32_t> CDeviceVolumeFile::bytesPerSector() {
     std::uint8_t field[2];
     if (!volume_ || !volume_->readAt(fat::boot::kBytesPerSector, field, sizeof field))
         return std::nullopt;
-    return fat::readLittleEndian16(field);
+    return readLittleEndian16(field);
 }
 
-std::uint64_t CDeviceVolumeFile::size() { return volume_ ? volume_->size() : 0; }
+std::uint64_t CDeviceVolumeFile::size() {
+    return volume_ ? volume_->size() : 0;
+}
 
 bool CDeviceVolumeFile::readAt(std::uint64_t offset, std::uint8_t* data, std::size_t length) {
     return volume_ && volume_->readAt(offset, data, length);
 }
 
 std::optional<std::uint32_t> CDeviceVolumeFile::firstCluster(std::string_view path) {
-    if (!volume_) return std::nullopt;
+    if (!volume_)
+        return std::nullopt;
     std::uint8_t boot[fat::boot::kSize];
-    if (!volume_->readAt(0, boot, sizeof boot)) return std::nullopt;
+    if (!volume_->readAt(0, boot, sizeof boot))
+        return std::nullopt;
     const auto geometry = fat::parseBootSector(boot, sizeof boot, volume_->size());
-    if (!geometry) return std::nullopt;
+    if (!geometry)
+        return std::nullopt;
     fat::FatVolumeReader reader(*volume_, *geometry);
     const auto found = reader.lookup(path);
     if (found.outcome != fat::Lookup::found || found.isRoot)

@@ -11,7 +11,8 @@ namespace {
 
 std::optional<struct statvfs> statvfsOf(const std::string& path) {
     struct statvfs answer {};
-    if (::statvfs(path.c_str(), &answer) != 0) return std::nullopt;
+    if (::statvfs(path.c_str(), &answer) != 0)
+        return std::nullopt;
     return answer;
 }
 
@@ -23,17 +24,20 @@ std::uint64_t fragmentSize(const struct statvfs& answer) {
 
 std::optional<std::uint64_t> CStatvfsFreeSpace::callerFreeBytes(const std::string& path) {
     auto answer = statvfsOf(path);
-    if (!answer) return std::nullopt;
+    if (!answer)
+        return std::nullopt;
     return static_cast<std::uint64_t>(answer->f_bavail) * fragmentSize(*answer);
 }
 
 std::optional<ClusterFreeSpace> CStatvfsFreeSpace::clusterFreeSpace(const std::string& root) {
     auto answer = statvfsOf(root);
-    if (!answer) return std::nullopt;
+    if (!answer)
+        return std::nullopt;
     constexpr std::uint64_t most = std::numeric_limits<std::uint32_t>::max();
     ClusterFreeSpace space;
     space.sectorsPerCluster = 1;
-    space.bytesPerSector = static_cast<std::uint32_t>(std::min<std::uint64_t>(fragmentSize(*answer), most));
+    space.bytesPerSector =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(fragmentSize(*answer), most));
     space.freeClusters = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(static_cast<std::uint64_t>(answer->f_bavail), most));
     return space;
@@ -41,23 +45,27 @@ std::optional<ClusterFreeSpace> CStatvfsFreeSpace::clusterFreeSpace(const std::s
 
 std::string freeSpaceRoot(const std::string& path) {
     const auto separator = path.find_first_of("\\/", 2);
-    if (separator != std::string::npos) return path.substr(0, separator + 1);
+    if (separator != std::string::npos)
+        return path.substr(0, separator + 1);
     return path.substr(0, 2) + '\\';
 }
 
 std::optional<std::uint64_t> hostFreeBytes(const PlatformDescription& platform,
                                            IFreeSpaceCalls& calls, const std::string& path) {
-    if (!platform.answered) return std::nullopt;
+    if (!platform.answered)
+        return std::nullopt;
     if (platform.family != PlatformFamily::classic && platform.family != PlatformFamily::modern)
         return std::nullopt;
 
     if (platform.isNewerBuild()) {
-        if (!calls.hasCallerFreeBytes()) return std::nullopt;
+        if (!calls.hasCallerFreeBytes())
+            return std::nullopt;
         return calls.callerFreeBytes(path);
     }
 
     auto space = calls.clusterFreeSpace(freeSpaceRoot(path));
-    if (!space) return std::nullopt;
+    if (!space)
+        return std::nullopt;
     // Multiplied in 64 bits: a 32-bit product would wrap on volumes with more than 4 GiB free
     // and report a small, wrong figure.
     return static_cast<std::uint64_t>(space->sectorsPerCluster) * space->bytesPerSector *

@@ -24,7 +24,8 @@ bool isImageOrDevice(const std::string& path) {
 
 // The volume's reason, with the device named when the volume did not name it already.
 std::string reasonFor(const std::string& device, const std::string& reason) {
-    if (reason.find(device) != std::string::npos) return reason;
+    if (reason.find(device) != std::string::npos)
+        return reason;
     return device + ": " + reason;
 }
 
@@ -33,20 +34,24 @@ std::string reasonFor(const std::string& device, const std::string& reason) {
 std::optional<MountedVolume> findMountedVolume(const std::string& folder) {
     std::error_code error;
     const auto path = std::filesystem::canonical(folder, error);
-    if (error) return std::nullopt;
+    if (error)
+        return std::nullopt;
 
     std::ifstream in("/proc/self/mountinfo");
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
     const auto mounts = parseMountInfo(text.str());
     const MountEntry* mount = mountHolding(mounts, path.string());
-    if (!mount) return std::nullopt;
+    if (!mount)
+        return std::nullopt;
 
     MountedVolume volume{mount->source, mount->mountPoint, mount->fileSystem};
     // A user-space mount may name its program instead of the image it serves.
     if (mount->fileSystem.rfind("fuse", 0) == 0 && !isImageOrDevice(mount->source)) {
-        if (auto image = fuseImageOf(*mount)) volume.device = *image;
+        if (auto image = fuseImageOf(*mount))
+            volume.device = *image;
     }
     return volume;
 }
@@ -67,7 +72,8 @@ bool clusterChainOnDevice(const std::string& device, int partition, std::string_
     CDeviceVolumeFile file(device, partition);
     CVolume volume(hostPlatform(), 0, &file, nullptr);
     if (clusterChain(volume, path, chain)) {
-        if (reason) reason->clear();
+        if (reason)
+            reason->clear();
         return true;
     }
     if (reason) {

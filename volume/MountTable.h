@@ -15,7 +15,7 @@
 namespace korvo {
 
 struct MountEntry {
-    std::string root;        // the folder of the mounted file system shown at the mount point
+    std::string root;  // the folder of the mounted file system shown at the mount point
     std::string mountPoint;
     std::string fileSystem;  // "vfat", "fuse.fusefat", ...
     std::string source;      // "/dev/sdb1", an image path, or a name such as "fusefat"

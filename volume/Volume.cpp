@@ -9,9 +9,12 @@ namespace korvo {
 namespace {
 
 std::optional<fat::FatType> declaredFatType(const std::string& text) {
-    if (text == "FAT12") return fat::FatType::fat12;
-    if (text == "FAT16") return fat::FatType::fat16;
-    if (text == "FAT32") return fat::FatType::fat32;
+    if (text == "FAT12")
+        return fat::FatType::fat12;
+    if (text == "FAT16")
+        return fat::FatType::fat16;
+    if (text == "FAT32")
+        return fat::FatType::fat32;
     return std::nullopt;
 }
 
@@ -21,7 +24,9 @@ CVolume::CVolume(const PlatformDescription& platform, std::uint32_t driveNumber,
                  IVolumeFile* volumeFile, IDeviceTransport* transport)
     : platform_(platform), drive_(driveNumber), volumeFile_(volumeFile), transport_(transport) {}
 
-CVolume::~CVolume() { close(); }
+CVolume::~CVolume() {
+    close();
+}
 
 int CVolume::fatBits() const {
     return identified_ ? static_cast<int>(fat::fatEntryBits(geometry_.type)) : kFatBitsUnknown;
@@ -46,17 +51,21 @@ bool CVolume::open() {
     }
 
     if (path_ == AccessPath::volumeFile) {
-        if (!volumeFile_) return fail("no volume file to read the volume from");
+        if (!volumeFile_)
+            return fail("no volume file to read the volume from");
         std::string reason;
-        if (!volumeFile_->open(reason)) return fail(reason);
+        if (!volumeFile_->open(reason))
+            return fail(reason);
         deviceOpen_ = true;
         if (!identifyFromVolumeFile()) {
             close();
             return false;
         }
     } else {
-        if (!transport_) return fail("no block device to read the volume from");
-        if (!transport_->open()) return fail("cannot open the block device");
+        if (!transport_)
+            return fail("no block device to read the volume from");
+        if (!transport_->open())
+            return fail("cannot open the block device");
         deviceOpen_ = true;
         calls_.emplace(*transport_, path_, drive_);
         if (!identifyFromBlockDevice()) {
@@ -69,10 +78,12 @@ bool CVolume::open() {
 }
 
 void CVolume::close() {
-    if (!deviceOpen_) return;
+    if (!deviceOpen_)
+        return;
     deviceOpen_ = false;
     if (path_ == AccessPath::volumeFile) {
-        if (volumeFile_) volumeFile_->close();
+        if (volumeFile_)
+            volumeFile_->close();
     } else if (transport_) {
         transport_->close();
     }
@@ -81,7 +92,8 @@ void CVolume::close() {
 
 bool CVolume::identifyFromVolumeFile() {
     const auto bytesPerSector = volumeFile_->bytesPerSector();
-    if (!bytesPerSector) return fail("cannot read the boot sector");
+    if (!bytesPerSector)
+        return fail("cannot read the boot sector");
     if (*bytesPerSector < fat::boot::kSize || *bytesPerSector > request_memory::kSectorSize)
         return fail("not a FAT volume: " + std::to_string(*bytesPerSector) + " bytes per sector");
     std::vector<std::uint8_t> sector(*bytesPerSector);
@@ -95,58 +107,75 @@ bool CVolume::identifyFromVolumeFile() {
 
 bool CVolume::identifyFromBlockDevice() {
     const auto declared = calls_->mediaFatType();
-    if (!declared) return fail("the media ID names no FAT12, FAT16 or FAT32 file system");
+    if (!declared)
+        return fail("the media ID names no FAT12, FAT16 or FAT32 file system");
     calls_->setFatType(*declared);
     const auto parameters = calls_->deviceParameters();
-    if (!parameters) return fail("cannot read the device parameters");
+    if (!parameters)
+        return fail("cannot read the device parameters");
     return acceptBootData(parameters->data(), parameters->size(), 0, declared);
 }
 
 bool CVolume::acceptBootData(const std::uint8_t* sector, std::size_t length,
                              std::uint64_t volumeBytes, std::optional<fat::FatType> declared) {
-    const std::uint32_t bytesPerSector = fat::readLittleEndian16(sector + fat::boot::kBytesPerSector);
-    if (bytesPerSector == 0) return fail("not a FAT volume: 0 bytes per sector");
+    const std::uint32_t bytesPerSector = readLittleEndian16(sector + fat::boot::kBytesPerSector);
+    if (bytesPerSector == 0)
+        return fail("not a FAT volume: 0 bytes per sector");
     if (sector[fat::boot::kSectorsPerCluster] == 0)
         return fail("not a FAT volume: 0 sectors per cluster");
     auto geometry = fat::parseBootSector(sector, length, volumeBytes);
-    if (!geometry) return fail("not a FAT volume: its boot sector sizes do not fit");
-    if (!declared) return fail("not a FAT volume: no FAT12, FAT16 or FAT32 type text");
+    if (!geometry)
+        return fail("not a FAT volume: its boot sector sizes do not fit");
+    if (!declared)
+        return fail("not a FAT volume: no FAT12, FAT16 or FAT32 type text");
     // The FAT is read with the entry width its layout implies, which is what every FAT driver
     // writes; the type text only has to be present.
     geometry_ = *geometry;
-    if (calls_) calls_->setFatType(geometry_.type);
+    if (calls_)
+        calls_->setFatType(geometry_.type);
     return true;
 }
 
 std::optional<int> CVolume::lockState() {
-    if (!identified_) return std::nullopt;
-    if (path_ == AccessPath::volumeFile) return 0;
+    if (!identified_)
+        return std::nullopt;
+    if (path_ == AccessPath::volumeFile)
+        return 0;
     return calls_->lockState();
 }
 
 bool CVolume::setLockLevel(int current, int target, int* reached) {
-    if (reached) *reached = current;
-    if (!identified_) return false;
-    if (path_ == AccessPath::volumeFile) return current == target;
+    if (reached)
+        *reached = current;
+    if (!identified_)
+        return false;
+    if (path_ == AccessPath::volumeFile)
+        return current == target;
     const auto steps = lockSteps(current, target);
-    if (!steps) return false;
+    if (!steps)
+        return false;
     for (const auto& step : *steps) {
-        if (!(step.lock ? calls_->lock(step.level) : calls_->unlock())) return false;
-        if (reached) *reached = step.level;
+        if (!(step.lock ? calls_->lock(step.level) : calls_->unlock()))
+            return false;
+        if (reached)
+            *reached = step.level;
     }
     return true;
 }
 
 std::optional<std::uint32_t> CVolume::firstCluster(std::string_view path) {
-    if (!identified_) return std::nullopt;
+    if (!identified_)
+        return std::nullopt;
     const auto cluster = path_ == AccessPath::volumeFile ? volumeFile_->firstCluster(path)
                                                          : calls_->firstCluster(path);
-    if (!cluster || !geometry_.isDataCluster(*cluster)) return std::nullopt;
+    if (!cluster || !geometry_.isDataCluster(*cluster))
+        return std::nullopt;
     return cluster;
 }
 
 bool CVolume::readSector(std::uint32_t sector, std::uint8_t* out) {
-    if (!identified_) return false;
+    if (!identified_)
+        return false;
     if (path_ == AccessPath::volumeFile)
         return volumeFile_->readAt(geometry_.sectorOffset(sector), out, geometry_.bytesPerSector);
     return calls_->readSector(sector, out, geometry_.bytesPerSector);

@@ -31,8 +31,8 @@ class CVolume {
 public:
     // `driveNumber` is what the block-device calls address (A is 1); the volume file ignores it.
     // Either backend may be null when the platform does not use it.
-    CVolume(const PlatformDescription& platform, std::uint32_t driveNumber,
-            IVolumeFile* volumeFile, IDeviceTransport* transport);
+    CVolume(const PlatformDescription& platform, std::uint32_t driveNumber, IVolumeFile* volumeFile,
+            IDeviceTransport* transport);
     ~CVolume();
     CVolume(const CVolume&) = delete;
     CVolume& operator=(const CVolume&) = delete;

@@ -19,8 +19,8 @@ bool Chunks::CCommonChunk::readBody(CChunkStream& stream) {
 
 bool Chunks::CCommonChunk::writeBody(CChunkStream& stream) {
     const auto rate = toExtended(sampleRate);
-    return stream.write16(channels) && stream.write32(sampleFrames) &&
-           stream.write16(sampleSize) && stream.writeLong(rate.data(), rate.size());
+    return stream.write16(channels) && stream.write32(sampleFrames) && stream.write16(sampleSize) &&
+           stream.writeLong(rate.data(), rate.size());
 }
 
 bool Chunks::CSoundDataChunk::readBody(CChunkStream& stream) {

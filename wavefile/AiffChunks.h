@@ -21,10 +21,10 @@ namespace AiffLayout {
 inline constexpr std::int32_t kCommonBodyBytes = 18;
 inline constexpr std::int32_t kSoundDataPrefixBytes = 8;  // offset and block size
 inline constexpr std::int16_t kSampleSize = 16;
-inline constexpr std::uint32_t kHeaderBytes =
-    CChunk::kHeaderBytes + 4                                 // "FORM", "AIFF"
-    + CChunk::kHeaderBytes + kCommonBodyBytes                // "COMM"
-    + CChunk::kHeaderBytes + kSoundDataPrefixBytes;          // "SSND"
+inline constexpr std::uint32_t kHeaderBytes = CChunk::kHeaderBytes + 4  // "FORM", "AIFF"
+                                              + CChunk::kHeaderBytes + kCommonBodyBytes  // "COMM"
+                                              + CChunk::kHeaderBytes +
+                                              kSoundDataPrefixBytes;  // "SSND"
 static_assert(kHeaderBytes == 54);
 }  // namespace AiffLayout
 

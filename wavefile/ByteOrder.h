@@ -1,51 +1,92 @@
 #pragma once
-// Byte order of wave files at the edge: every multi-byte value of a RIFF WAVE (little-endian)
-// or AIFF (big-endian) file is loaded from or stored to raw bytes through these helpers, so
-// that the chunk and sample code above them never swaps bytes itself.
+// Byte order at the edge, for every file the system reads or writes: the recorder's files are
+// big-endian, FAT structures and RIFF WAVE files little-endian, AIFF files big-endian. Every
+// multi-byte value is loaded from or stored to raw bytes through this one family, so that the
+// code above it never swaps bytes itself.
 //
-//   std::uint32_t size = loadU32(bytes + 4, ByteOrder::kLittle);
-//   storeU16(out, 16, ByteOrder::kBig);
+//   std::uint16_t count = readBigEndian16(bytes);          // recorder files
+//   writeLittleEndian32(entry + 28, size);                 // FAT directory entries
+//   std::uint32_t size = loadU32(bytes + 4, ByteOrder::kLittle);   // wave chunks, either order
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+namespace korvo {
+
+constexpr std::uint16_t readBigEndian16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+constexpr std::uint32_t readBigEndian32(const std::uint8_t* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+constexpr std::uint16_t readLittleEndian16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+constexpr std::uint32_t readLittleEndian32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+           (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+}
+
+constexpr void writeBigEndian16(std::uint8_t* bytes, std::uint16_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value >> 8);
+    bytes[1] = static_cast<std::uint8_t>(value);
+}
+
+constexpr void writeBigEndian32(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value >> 24);
+    bytes[1] = static_cast<std::uint8_t>(value >> 16);
+    bytes[2] = static_cast<std::uint8_t>(value >> 8);
+    bytes[3] = static_cast<std::uint8_t>(value);
+}
+
+constexpr void writeLittleEndian16(std::uint8_t* bytes, std::uint16_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+constexpr void writeLittleEndian32(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value >> 16);
+    bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+}  // namespace korvo
+
 namespace KorvoLib {
 
 enum class ByteOrder { kLittle, kBig };
 
+// The same with the byte order chosen at run time, as a wave file's chunks need.
 inline std::uint16_t loadU16(const std::uint8_t* bytes, ByteOrder order) {
-    if (order == ByteOrder::kLittle) {
-        return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-    }
-    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+    return order == ByteOrder::kLittle ? korvo::readLittleEndian16(bytes)
+                                       : korvo::readBigEndian16(bytes);
 }
 
 inline std::uint32_t loadU32(const std::uint8_t* bytes, ByteOrder order) {
-    const std::uint32_t b0 = bytes[0], b1 = bytes[1], b2 = bytes[2], b3 = bytes[3];
-    if (order == ByteOrder::kLittle) {
-        return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
-    }
-    return (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
+    return order == ByteOrder::kLittle ? korvo::readLittleEndian32(bytes)
+                                       : korvo::readBigEndian32(bytes);
 }
 
 inline void storeU16(std::uint8_t* bytes, std::uint16_t value, ByteOrder order) {
-    const auto low = static_cast<std::uint8_t>(value);
-    const auto high = static_cast<std::uint8_t>(value >> 8);
     if (order == ByteOrder::kLittle) {
-        bytes[0] = low;
-        bytes[1] = high;
+        korvo::writeLittleEndian16(bytes, value);
     } else {
-        bytes[0] = high;
-        bytes[1] = low;
+        korvo::writeBigEndian16(bytes, value);
     }
 }
 
 inline void storeU32(std::uint8_t* bytes, std::uint32_t value, ByteOrder order) {
-    for (int i = 0; i < 4; ++i) {
-        const int shift = order == ByteOrder::kLittle ? 8 * i : 8 * (3 - i);
-        bytes[i] = static_cast<std::uint8_t>(value >> shift);
+    if (order == ByteOrder::kLittle) {
+        korvo::writeLittleEndian32(bytes, value);
+    } else {
+        korvo::writeBigEndian32(bytes, value);
     }
 }
 

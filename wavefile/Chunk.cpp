@@ -62,7 +62,9 @@ bool CChunk::readHeader(CChunkStream& stream) {
     return true;
 }
 
-bool CChunk::read(CChunkStream& stream) { return readHeader(stream) && readBody(stream); }
+bool CChunk::read(CChunkStream& stream) {
+    return readHeader(stream) && readBody(stream);
+}
 
 bool CChunk::write(CChunkStream& stream) {
     if (!header_.write(stream) || !writeBody(stream)) {
@@ -85,7 +87,9 @@ bool CChunk::write(CChunkStream& stream) {
     return true;
 }
 
-bool CChunk::skip(CChunkStream& stream) const { return stream.seek(header_.nextPosition()); }
+bool CChunk::skip(CChunkStream& stream) const {
+    return stream.seek(header_.nextPosition());
+}
 
 CContainerChunk::CContainerChunk(std::string_view identifier, std::string_view formType)
     : CChunk(identifier), formType_(formType) {}
@@ -120,7 +124,9 @@ bool CContainerChunk::read(CChunkStream& stream) {
     return !children.failed();
 }
 
-bool CContainerChunk::readBody(CChunkStream&) { return false; }
+bool CContainerChunk::readBody(CChunkStream&) {
+    return false;
+}
 
 bool CContainerChunk::writeBody(CChunkStream& stream) {
     if (!writeFourCharacters(stream, formType_)) {

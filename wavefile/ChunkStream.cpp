@@ -12,7 +12,9 @@ namespace KorvoLib {
 
 CChunkStream::CChunkStream(ByteOrder order) : order_(order) {}
 
-CChunkStream::~CChunkStream() { close(); }
+CChunkStream::~CChunkStream() {
+    close();
+}
 
 bool CChunkStream::open(const std::string& path, Access access) {
     close();
@@ -80,8 +82,9 @@ bool CChunkStream::flush() {
     }
     std::size_t done = 0;
     while (done < bufferFill_) {
-        const ssize_t written = ::pwrite(fd_, buffer_.get() + done, bufferFill_ - done,
-                                         static_cast<off_t>(bufferStart_) + static_cast<off_t>(done));
+        const ssize_t written =
+            ::pwrite(fd_, buffer_.get() + done, bufferFill_ - done,
+                     static_cast<off_t>(bufferStart_) + static_cast<off_t>(done));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -97,7 +100,9 @@ bool CChunkStream::flush() {
     return true;
 }
 
-std::int64_t CChunkStream::tell() const { return good() ? pos_ : -1; }
+std::int64_t CChunkStream::tell() const {
+    return good() ? pos_ : -1;
+}
 
 bool CChunkStream::seek(std::int64_t position) {
     if (!good()) {

@@ -1,6 +1,9 @@
 #include "wavefile/WaveFile.h"
 
 #include <cstring>
+#include <vector>
+
+#include "codec/BlockBuffer.h"
 
 #include "wavefile/AiffChunks.h"
 #include "wavefile/ChunkStream.h"
@@ -39,6 +42,37 @@ int recognizeWaveFileType(const std::string& path) {
         return kWaveTypeAiff;
     }
     return -1;
+}
+
+bool writeInterleavedWave(const std::string& path, int fileType, std::uint16_t channels,
+                          std::uint32_t sampleRate, const std::int16_t* interleaved,
+                          std::size_t frames) {
+    auto file = makeWaveFile(fileType);
+    if (!file || !file->open(path, IWaveFile::kCreate) || !file->setDataPosition(0)) {
+        return false;
+    }
+    constexpr int kFrames = korvo::BlockBuffer::kSamples;
+    std::vector<korvo::BlockBuffer> buffers(channels, korvo::BlockBuffer(0));
+    std::vector<korvo::BlockBuffer*> pointers;
+    for (auto& buffer : buffers) {
+        pointers.push_back(&buffer);
+    }
+    for (std::size_t start = 0; start < frames; start += kFrames) {
+        for (std::uint16_t c = 0; c < channels; ++c) {
+            for (int k = 0; k < kFrames; ++k) {
+                const std::size_t frame = start + static_cast<std::size_t>(k);
+                buffers[c].samples[k] = frame < frames ? interleaved[frame * channels + c] : 0;
+            }
+        }
+        if (!file->writeBlock(pointers.data(), channels)) {
+            return false;
+        }
+    }
+    if (!file->close() || !file->open(path, IWaveFile::kUpdate)) {
+        return false;
+    }
+    const WaveFormat format{channels, sampleRate, static_cast<std::uint32_t>(frames)};
+    return file->writeHeader(format) && file->close();
 }
 
 }  // namespace KorvoLib::Korvo

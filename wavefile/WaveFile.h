@@ -11,6 +11,7 @@
 //          file->setDataPosition(firstBlock * channels * 32);
 //          for each block: file->readFrames(buffers, channels, 16);
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,5 +64,12 @@ std::unique_ptr<IWaveFile> makeWaveFile(int fileType);
 // The type of an existing file from its first 12 bytes: kWaveTypeRiff for "RIFF"...."WAVE",
 // kWaveTypeAiff for "FORM"...."AIFF", -1 for anything else or an unreadable file.
 int recognizeWaveFileType(const std::string& path);
+
+// Writes a whole wave file of `frames` interleaved frames the way an export does: the samples
+// through block buffers a block at a time (a partial last block padded, then cut back by the
+// header's frame count), then the header. False when any step fails.
+bool writeInterleavedWave(const std::string& path, int fileType, std::uint16_t channels,
+                          std::uint32_t sampleRate, const std::int16_t* interleaved,
+                          std::size_t frames);
 
 }  // namespace KorvoLib::Korvo

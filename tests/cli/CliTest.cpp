@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/StatusMessages.h"
+#include "convert/StatusMessages.h"
 #include "tests/support/CliRunner.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/EngineFixture.h"

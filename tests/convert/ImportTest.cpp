@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "disk/DiskLayout.h"
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Status.h"
 #include "disk/TakeFile.h"
 #include "tests/support/EngineFixture.h"

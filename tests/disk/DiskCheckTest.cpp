@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 
 #include "disk/DiskLayout.h"
-#include "disk/FolderDiskFiles.h"
-#include "tests/disk/Unprivileged.h"
+#include "volume/FolderDiskFiles.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/support/DiskFixture.h"
 
 namespace korvo {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Song.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/FaultyDiskFiles.h"

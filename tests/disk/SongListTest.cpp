@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "disk/DiskLayout.h"
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/SongList.h"
 #include "tests/support/DiskFixture.h"
 

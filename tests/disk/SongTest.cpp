@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Song.h"
 #include "tests/support/DiskFixture.h"
 

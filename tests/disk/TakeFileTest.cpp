@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Song.h"
 #include "disk/TakeFile.h"
 #include "tests/support/DiskFixture.h"

@@ -9,7 +9,7 @@
 
 #include "app/DriveList.h"
 #include "app/KorvoWavDlg.h"
-#include "app/Preferences.h"
+#include "controls/Preferences.h"
 
 namespace korvo {
 namespace {

@@ -19,7 +19,7 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/KorvoWavDlg.h"
-#include "app/Preferences.h"
+#include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
 #include "controls/WaveFileDialog.h"
@@ -27,6 +27,7 @@
 #include "tests/support/DiskFixture.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FaultyDiskFiles.h"
+#include "volume/OpenDisk.h"
 #include "wavefile/WaveFile.h"
 
 namespace korvo {

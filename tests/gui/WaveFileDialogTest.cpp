@@ -10,7 +10,7 @@
 
 #include <map>
 
-#include "app/Preferences.h"
+#include "controls/Preferences.h"
 #include "controls/GroupedDecimal.h"
 #include "controls/WaveFileDialog.h"
 
@@ -18,7 +18,7 @@ namespace korvo {
 namespace {
 
 // Answers from a table of "wave files" by path.
-struct FakeEngine : IConversionEngine {
+struct FakeFacts : IConversionFacts {
     std::optional<std::uint64_t> recorderFreeBytes() override { return recorderFree; }
     std::optional<std::uint64_t> folderFreeBytes(const std::string& folder) override {
         askedFolders.push_back(folder);
@@ -56,8 +56,8 @@ protected:
         stereo = touch("stereo.wav");
         mono = touch("mono.wav");
         broken = touch("broken.wav");
-        engine.waves[stereo.toStdString()] = {2, 44100, 88200};
-        engine.waves[mono.toStdString()] = {1, 48000, 48000};
+        facts.waves[stereo.toStdString()] = {2, 44100, 88200};
+        facts.waves[mono.toStdString()] = {1, 48000, 48000};
     }
     QString touch(const QString& name) {
         QFile file(folder.filePath(name));
@@ -71,7 +71,7 @@ protected:
     }
 
     QTemporaryDir folder;
-    FakeEngine engine;
+    FakeFacts facts;
     QString stereo, mono, broken;
 };
 
@@ -85,7 +85,7 @@ TEST(GroupedDecimalTest, GroupsOfThreeFromTheRight) {
 }
 
 TEST_F(WaveFileDialogTest, OpenPaneShowsTheWaveAndTheRoomForTheSelectedTracks) {
-    CWaveFileOpenDialog dialog(&engine);
+    CWaveFileOpenDialog dialog(&facts);
     EXPECT_EQ(dialog.nameFilters().size(), 3);
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "123,456,789");
 
@@ -95,7 +95,7 @@ TEST_F(WaveFileDialogTest, OpenPaneShowsTheWaveAndTheRoomForTheSelectedTracks) {
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kSamplingFrequency), "44100");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kChannelCount), "2");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "1,000");
-    EXPECT_TRUE(engine.rangeComputed);
+    EXPECT_TRUE(facts.rangeComputed);
 
     // A mono file into two virtual tracks needs twice its room.
     dialog.setTrackCount(2);
@@ -114,17 +114,17 @@ TEST_F(WaveFileDialogTest, OpenPaneShowsTheWaveAndTheRoomForTheSelectedTracks) {
 }
 
 TEST_F(WaveFileDialogTest, UnreadableFreeSpaceLeavesTheFieldEmptyAndZeroShowsZero) {
-    engine.recorderFree.reset();
-    CWaveFileOpenDialog open(&engine);
+    facts.recorderFree.reset();
+    CWaveFileOpenDialog open(&facts);
     EXPECT_EQ(open.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
 
-    CWaveFileSaveDialog save(&engine);
+    CWaveFileSaveDialog save(&facts);
     EXPECT_EQ(save.fieldText(CWaveFileDialog::kDriveFreeSpace), "0");
     EXPECT_EQ(save.fieldText(CWaveFileDialog::kSamplingFrequency), "");  // not on this pane
 }
 
 TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
-    CWaveFileSaveDialog dialog(&engine);
+    CWaveFileSaveDialog dialog(&facts);
     EXPECT_EQ(dialog.nameFilters().size(), 2);
     EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeRiff);
     EXPECT_EQ(dialog.defaultSuffix(), "wav");
@@ -152,15 +152,15 @@ TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
 
 TEST_F(WaveFileDialogTest, RememberedFilterOutsideTheSaveRowsStartsWithTheFirst) {
     writePreference(kFileDialogSection, kFilterKey, "3");
-    CWaveFileSaveDialog save(&engine);
+    CWaveFileSaveDialog save(&facts);
     EXPECT_EQ(save.filterIndex(), 1);
     EXPECT_EQ(save.selectedNameFilter(), "Windows RIFF Wave(*.wav)");
     // The open dialog has a third row and takes it.
-    CWaveFileOpenDialog open(&engine);
+    CWaveFileOpenDialog open(&facts);
     EXPECT_EQ(open.filterIndex(), 3);
 
     writePreference(kFileDialogSection, kFilterKey, "2");
-    CWaveFileSaveDialog aiff(&engine);
+    CWaveFileSaveDialog aiff(&facts);
     EXPECT_EQ(aiff.fileType(), KorvoLib::Korvo::kWaveTypeAiff);
     EXPECT_EQ(aiff.defaultSuffix(), "aif");
 }
@@ -169,7 +169,7 @@ TEST_F(WaveFileDialogTest, FolderFileAndFilterAreRememberedAlsoOnCancel) {
     QDir(folder.path()).mkdir("songs");
     const QString songs = QDir(folder.filePath("songs")).absolutePath();
     {
-        CWaveFileSaveDialog dialog(&engine);
+        CWaveFileSaveDialog dialog(&facts);
         dialog.setDirectory(songs);
         dialog.selectNameFilter(dialog.nameFilters().at(1));
         dialog.fileNameBox()->setText("mix.aif");
@@ -181,7 +181,7 @@ TEST_F(WaveFileDialogTest, FolderFileAndFilterAreRememberedAlsoOnCancel) {
     EXPECT_EQ(readPreference(kFileDialogSection, kFilterKey), "2");
 
     // The next dialog starts where the last one ended.
-    CWaveFileOpenDialog next(&engine);
+    CWaveFileOpenDialog next(&facts);
     EXPECT_EQ(next.directory().absolutePath(), songs);
     EXPECT_EQ(next.filterIndex(), 2);
 
@@ -197,12 +197,12 @@ TEST_F(WaveFileDialogTest, FolderFileAndFilterAreRememberedAlsoOnCancel) {
 }
 
 TEST_F(WaveFileDialogTest, SaveFolderChangeShowsThatFoldersFreeSpace) {
-    CWaveFileSaveDialog dialog(&engine);
-    engine.folderFree = 5000;
+    CWaveFileSaveDialog dialog(&facts);
+    facts.folderFree = 5000;
     emit dialog.directoryEntered(folder.path());
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "5,000");
-    EXPECT_EQ(engine.askedFolders.back(), folder.path().toStdString());
-    engine.folderFree.reset();
+    EXPECT_EQ(facts.askedFolders.back(), folder.path().toStdString());
+    facts.folderFree.reset();
     emit dialog.directoryEntered(folder.path());
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
 }

@@ -86,36 +86,9 @@ WaveContents readWave(const std::string& path) {
 
 bool writeWave(const std::string& path, std::uint16_t channels, std::uint32_t sampleRate,
                const std::vector<std::int16_t>& interleaved, int fileType) {
-    auto file = KorvoLib::Korvo::makeWaveFile(fileType);
-    if (!file || !file->open(path, KorvoLib::Korvo::IWaveFile::kCreate) ||
-        !file->setDataPosition(0)) {
-        return false;
-    }
-    std::vector<BlockBuffer> buffers(channels, BlockBuffer(4));
-    std::vector<BlockBuffer*> pointers;
-    for (auto& buffer : buffers) {
-        pointers.push_back(&buffer);
-    }
     const std::size_t frames = channels == 0 ? 0 : interleaved.size() / channels;
-    // Whole blocks through the block writer; a partial last block is padded, and the header's
-    // frame count cuts it back.
-    for (std::size_t start = 0; start < frames; start += 16) {
-        for (std::uint16_t c = 0; c < channels; ++c) {
-            for (std::size_t k = 0; k < 16; ++k) {
-                const std::size_t frame = start + k;
-                buffers[c].samples[k] = frame < frames ? interleaved[frame * channels + c] : 0;
-            }
-        }
-        if (!file->writeBlock(pointers.data(), channels)) {
-            return false;
-        }
-    }
-    if (!file->close() || !file->open(path, KorvoLib::Korvo::IWaveFile::kUpdate)) {
-        return false;
-    }
-    const KorvoLib::Korvo::WaveFormat format{channels, sampleRate,
-                                             static_cast<std::uint32_t>(frames)};
-    return file->writeHeader(format) && file->close();
+    return KorvoLib::Korvo::writeInterleavedWave(path, fileType, channels, sampleRate,
+                                                 interleaved.data(), frames);
 }
 
 std::unique_ptr<CTrackConverter> converterOn(const std::string& root, SongNumber song,

@@ -100,7 +100,7 @@ TEST_F(FatRecorderDisk, DamagedBootDataIsNotARecorderDiskAndAnUnreadableRootCann
     const auto g = fat::parseBootSector(bytes.data(), 512, bytes.size());
     ASSERT_TRUE(g && g->isFat32());
     for (std::uint32_t copy = 0; copy < g->fatCount; ++copy)
-        fat::writeLittleEndian32(&bytes[g->fatOffset(copy) + 4 * g->rootCluster], g->rootCluster);
+        writeLittleEndian32(&bytes[g->fatOffset(copy) + 4 * g->rootCluster], g->rootCluster);
     ASSERT_TRUE(test::writeHostFile(fat32, bytes));
     {
         auto disk = openImageDiskFiles(fat32, 0);

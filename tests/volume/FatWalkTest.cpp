@@ -123,12 +123,12 @@ TEST(FatPartitions, WholeDiskImageReachesItsFatPartition) {
     std::vector<std::uint8_t> mbr(2048 * 512, 0);
     fat::PartitionEntry entry{};
     entry.type = 0x83;  // a non-FAT partition first
-    fat::writeLittleEndian32(entry.firstSector, 1);
-    fat::writeLittleEndian32(entry.sectorCount, 100);
+    writeLittleEndian32(entry.firstSector, 1);
+    writeLittleEndian32(entry.sectorCount, 100);
     std::memcpy(&mbr[fat::kPartitionTableOffset], &entry, sizeof entry);
     entry.type = 0x06;
-    fat::writeLittleEndian32(entry.firstSector, 2048);
-    fat::writeLittleEndian32(entry.sectorCount, static_cast<std::uint32_t>(partBytes / 512));
+    writeLittleEndian32(entry.firstSector, 2048);
+    writeLittleEndian32(entry.sectorCount, static_cast<std::uint32_t>(partBytes / 512));
     std::memcpy(&mbr[fat::kPartitionTableOffset + 16], &entry, sizeof entry);
     mbr[510] = 0x55;
     mbr[511] = 0xAA;

@@ -116,9 +116,9 @@ private:
     bool readSector(RegisterBlock& r, std::span<std::uint8_t> memory) {
         if (!inside(memory, r.ebx, packet::kSize)) return false;
         const std::uint8_t* request = &memory[r.ebx];
-        const std::uint32_t sector = fat::readLittleEndian32(request + packet::kStartSector);
-        const std::uint32_t count = fat::readLittleEndian16(request + packet::kSectorCount);
-        const std::uint32_t buffer = fat::readLittleEndian32(request + packet::kBuffer);
+        const std::uint32_t sector = readLittleEndian32(request + packet::kStartSector);
+        const std::uint32_t count = readLittleEndian16(request + packet::kSectorCount);
+        const std::uint32_t buffer = readLittleEndian32(request + packet::kBuffer);
         if (count != 1 || !inside(memory, buffer, 512)) return false;
         return image_.readAt(std::uint64_t{sector} * 512, &memory[buffer], 512);
     }

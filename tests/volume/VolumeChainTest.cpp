@@ -96,7 +96,7 @@ TEST(VolumeChain, TopFourBitsOfFat32EntriesAreIgnored) {
     // A reserved high nibble on an entry must not take the chain out of the volume.
     const std::uint32_t raw = 0xA0000004u;
     std::uint8_t bytes[4];
-    fat::writeLittleEndian32(bytes, raw);
+    writeLittleEndian32(bytes, raw);
     fat.image().write(fat.fatOffset() + 3 * 4, bytes, 4);
     fat.addRootFile("TAKE    KRV", 3, 1024);
     MemoryVolumeFile file(fat.image());

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "disk/DiskLayout.h"
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 #include "disk/Song.h"
 #include "disk/TakeFile.h"
 #include "tests/support/DiskFixture.h"

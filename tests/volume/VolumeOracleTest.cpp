@@ -78,11 +78,11 @@ protected:
         if (fd < 0) return;  // a partition of a disk: FAT16 there, nothing to forget
         std::uint8_t boot[512];
         if (::pread(fd, boot, sizeof boot, 0) == 512 &&
-            fat::readLittleEndian16(boot + fat::boot::kSectorsPerFat16) == 0) {
-            const std::uint64_t info = fat::readLittleEndian16(boot + fat::boot::kFsInfoSector32) *
-                                       std::uint64_t{fat::readLittleEndian16(boot + fat::boot::kBytesPerSector)};
+            readLittleEndian16(boot + fat::boot::kSectorsPerFat16) == 0) {
+            const std::uint64_t info = readLittleEndian16(boot + fat::boot::kFsInfoSector32) *
+                                       std::uint64_t{readLittleEndian16(boot + fat::boot::kBytesPerSector)};
             std::uint8_t unknown[4];
-            fat::writeLittleEndian32(unknown, fat::fsinfo::kUnknown);
+            writeLittleEndian32(unknown, fat::fsinfo::kUnknown);
             EXPECT_EQ(::pwrite(fd, unknown, 4, static_cast<off_t>(info + fat::fsinfo::kNextFree)), 4);
         }
         ::close(fd);
@@ -186,8 +186,8 @@ TEST_F(VolumeOracle, PartitionedDiskFindsTheFirstFatPartitionOrTheOneAskedFor) {
         auto entry = [&](int index, std::uint8_t type, std::uint32_t first, std::uint32_t count) {
             std::uint8_t* p = mbr + fat::kPartitionTableOffset + 16 * index;
             p[4] = type;
-            fat::writeLittleEndian32(p + 8, first);
-            fat::writeLittleEndian32(p + 12, count);
+            writeLittleEndian32(p + 8, first);
+            writeLittleEndian32(p + 12, count);
         };
         entry(0, 0x83, kLinuxStart, kLinuxCount);
         entry(1, 0x06, kFatStart, kFatCount);

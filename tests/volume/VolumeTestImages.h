@@ -201,7 +201,7 @@ public:
 
     void setBootField16(std::size_t offset, std::uint16_t value) {
         std::uint8_t bytes[2];
-        fat::writeLittleEndian16(bytes, value);
+        writeLittleEndian16(bytes, value);
         image_.write(offset, bytes, 2);
     }
     void setBootByte(std::size_t offset, std::uint8_t value) { image_.write(offset, &value, 1); }
@@ -209,17 +209,17 @@ public:
 private:
     void rewriteEntry(std::uint8_t* bytes, std::uint32_t cluster, std::uint32_t value) {
         // bytes holds the entry's bytes from its byte offset on; keep the FAT12 neighbour nibble.
-        std::uint16_t raw16 = fat::readLittleEndian16(bytes);
+        std::uint16_t raw16 = readLittleEndian16(bytes);
         switch (geometry_.type) {
             case fat::FatType::fat12:
                 raw16 = (cluster & 1) ? static_cast<std::uint16_t>((raw16 & 0x000F) | ((value & 0xFFF) << 4))
                                       : static_cast<std::uint16_t>((raw16 & 0xF000) | (value & 0xFFF));
-                fat::writeLittleEndian16(bytes, raw16);
+                writeLittleEndian16(bytes, raw16);
                 break;
             case fat::FatType::fat16:
-                fat::writeLittleEndian16(bytes, static_cast<std::uint16_t>(value));
+                writeLittleEndian16(bytes, static_cast<std::uint16_t>(value));
                 break;
-            case fat::FatType::fat32: fat::writeLittleEndian32(bytes, value & 0x0FFFFFFF); break;
+            case fat::FatType::fat32: writeLittleEndian32(bytes, value & 0x0FFFFFFF); break;
         }
     }
 
@@ -229,17 +229,17 @@ private:
         boot[1] = 0x3C;
         boot[2] = 0x90;
         std::memcpy(boot.data() + 3, "TESTVOL ", 8);
-        fat::writeLittleEndian16(&boot[fat::boot::kBytesPerSector], static_cast<std::uint16_t>(geometry_.bytesPerSector));
+        writeLittleEndian16(&boot[fat::boot::kBytesPerSector], static_cast<std::uint16_t>(geometry_.bytesPerSector));
         boot[fat::boot::kSectorsPerCluster] = static_cast<std::uint8_t>(geometry_.sectorsPerCluster);
-        fat::writeLittleEndian16(&boot[fat::boot::kReservedSectors], static_cast<std::uint16_t>(geometry_.reservedSectors));
+        writeLittleEndian16(&boot[fat::boot::kReservedSectors], static_cast<std::uint16_t>(geometry_.reservedSectors));
         boot[fat::boot::kFatCount] = static_cast<std::uint8_t>(geometry_.fatCount);
-        fat::writeLittleEndian16(&boot[fat::boot::kRootEntries], static_cast<std::uint16_t>(geometry_.rootEntries));
+        writeLittleEndian16(&boot[fat::boot::kRootEntries], static_cast<std::uint16_t>(geometry_.rootEntries));
         boot[fat::boot::kMedia] = 0xF8;
         const bool fat32 = geometry_.type == fat::FatType::fat32;
         if (geometry_.totalSectors < 0x10000 && !fat32) {
-            fat::writeLittleEndian16(&boot[fat::boot::kTotalSectors16], static_cast<std::uint16_t>(geometry_.totalSectors));
+            writeLittleEndian16(&boot[fat::boot::kTotalSectors16], static_cast<std::uint16_t>(geometry_.totalSectors));
         } else {
-            fat::writeLittleEndian32(&boot[fat::boot::kTotalSectors32], geometry_.totalSectors);
+            writeLittleEndian32(&boot[fat::boot::kTotalSectors32], geometry_.totalSectors);
         }
         std::string text = geometry_.typeText;
         if (text.empty()) {
@@ -247,11 +247,11 @@ private:
                    : geometry_.type == fat::FatType::fat16 ? "FAT16   " : "FAT32   ";
         }
         if (fat32) {
-            fat::writeLittleEndian32(&boot[fat::boot::kSectorsPerFat32], geometry_.sectorsPerFat);
-            fat::writeLittleEndian32(&boot[fat::boot::kRootCluster32], 2);
+            writeLittleEndian32(&boot[fat::boot::kSectorsPerFat32], geometry_.sectorsPerFat);
+            writeLittleEndian32(&boot[fat::boot::kRootCluster32], 2);
             std::memcpy(&boot[fat::boot::kFsType32], text.data(), std::min<std::size_t>(8, text.size()));
         } else {
-            fat::writeLittleEndian16(&boot[fat::boot::kSectorsPerFat16], static_cast<std::uint16_t>(geometry_.sectorsPerFat));
+            writeLittleEndian16(&boot[fat::boot::kSectorsPerFat16], static_cast<std::uint16_t>(geometry_.sectorsPerFat));
             std::memcpy(&boot[fat::boot::kFsType16], text.data(), std::min<std::size_t>(8, text.size()));
         }
         boot[510] = 0x55;
@@ -281,7 +281,7 @@ public:
     std::optional<std::uint32_t> bytesPerSector() override {
         std::uint8_t field[2];
         if (!image_.readAt(fat::boot::kBytesPerSector, field, 2)) return std::nullopt;
-        return fat::readLittleEndian16(field);
+        return readLittleEndian16(field);
     }
     std::uint64_t size() override { return image_.size(); }
     bool readAt(std::uint64_t offset, std::uint8_t* data, std::size_t length) override {

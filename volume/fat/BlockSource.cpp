@@ -14,32 +14,38 @@ namespace korvo::fat {
 
 std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, bool writable,
                                                        int* errorNumber) {
-    if (errorNumber) *errorNumber = 0;
+    if (errorNumber)
+        *errorNumber = 0;
     int fd = -1;
     bool openedWritable = false;
     if (writable) {
         fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         openedWritable = fd >= 0;
         if (fd < 0 && errno != EACCES && errno != EROFS && errno != EPERM) {
-            if (errorNumber) *errorNumber = errno;
+            if (errorNumber)
+                *errorNumber = errno;
             return nullptr;
         }
     }
-    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errorNumber) *errorNumber = errno;
+        if (errorNumber)
+            *errorNumber = errno;
         return nullptr;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        if (errorNumber) *errorNumber = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        if (errorNumber)
+            *errorNumber = S_ISDIR(info.st_mode) ? EISDIR : errno;
         ::close(fd);
         return nullptr;
     }
     // Block devices report 0 in st_size; their length comes from seeking to the end.
     const off_t end = ::lseek(fd, 0, SEEK_END);
     if (end < 0) {
-        if (errorNumber) *errorNumber = errno;
+        if (errorNumber)
+            *errorNumber = errno;
         ::close(fd);
         return nullptr;
     }
@@ -47,15 +53,20 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
         new FileBlockDevice(fd, static_cast<std::uint64_t>(end), openedWritable));
 }
 
-FileBlockDevice::~FileBlockDevice() { ::close(fd_); }
+FileBlockDevice::~FileBlockDevice() {
+    ::close(fd_);
+}
 
 bool FileBlockDevice::readAt(std::uint64_t offset, void* out, std::size_t n) {
-    if (offset > size_ || n > size_ - offset) return false;
+    if (offset > size_ || n > size_ - offset)
+        return false;
     auto* bytes = static_cast<std::uint8_t*>(out);
     while (n > 0) {
         const ssize_t got = ::pread(fd_, bytes, n, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
         bytes += got;
         offset += static_cast<std::uint64_t>(got);
         n -= static_cast<std::size_t>(got);
@@ -64,12 +75,15 @@ bool FileBlockDevice::readAt(std::uint64_t offset, void* out, std::size_t n) {
 }
 
 bool FileBlockDevice::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
-    if (!writable_ || offset > size_ || n > size_ - offset) return false;
+    if (!writable_ || offset > size_ || n > size_ - offset)
+        return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (n > 0) {
         const ssize_t put = ::pwrite(fd_, bytes, n, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
         bytes += put;
         offset += static_cast<std::uint64_t>(put);
         n -= static_cast<std::size_t>(put);
@@ -77,7 +91,9 @@ bool FileBlockDevice::writeAt(std::uint64_t offset, const void* data, std::size_
     return true;
 }
 
-bool FileBlockDevice::flush() { return !writable_ || ::fdatasync(fd_) == 0; }
+bool FileBlockDevice::flush() {
+    return !writable_ || ::fdatasync(fd_) == 0;
+}
 
 namespace {
 
@@ -90,8 +106,10 @@ bool looksLikeBootSector(const std::uint8_t* sector, std::uint64_t length) {
 
 std::optional<VolumeExtent> locateFatVolume(IBlockSource& disk, int partition) {
     std::uint8_t sector[boot::kSize];
-    if (partition < 0 || partition > static_cast<int>(kPartitionCount)) return std::nullopt;
-    if (!disk.readAt(0, sector, sizeof sector)) return std::nullopt;
+    if (partition < 0 || partition > static_cast<int>(kPartitionCount))
+        return std::nullopt;
+    if (!disk.readAt(0, sector, sizeof sector))
+        return std::nullopt;
     const std::uint64_t diskBytes = disk.size();
     if (partition == 0 && looksLikeBootSector(sector, diskBytes)) {
         return VolumeExtent{0, diskBytes};
@@ -102,12 +120,16 @@ std::optional<VolumeExtent> locateFatVolume(IBlockSource& disk, int partition) {
     PartitionEntry entries[kPartitionCount];
     std::memcpy(entries, sector + kPartitionTableOffset, sizeof entries);
     for (int i = 0; i < static_cast<int>(kPartitionCount); ++i) {
-        if (partition != 0 && partition != i + 1) continue;
+        if (partition != 0 && partition != i + 1)
+            continue;
         const PartitionEntry& entry = entries[i];
-        if (entry.type == 0 || entry.count() == 0) continue;
-        if (partition == 0 && !isFatPartitionType(entry.type)) continue;
+        if (entry.type == 0 || entry.count() == 0)
+            continue;
+        if (partition == 0 && !isFatPartitionType(entry.type))
+            continue;
         const std::uint64_t offset = std::uint64_t{entry.first()} * 512;
-        if (offset >= diskBytes) continue;
+        if (offset >= diskBytes)
+            continue;
         const std::uint64_t length =
             std::min<std::uint64_t>(std::uint64_t{entry.count()} * 512, diskBytes - offset);
         std::uint8_t volumeSector[boot::kSize];
@@ -139,6 +161,8 @@ bool VolumeWindow::writeAt(std::uint64_t offset, const void* data, std::size_t n
            target_->writeAt(extent_.offset + offset, data, n);
 }
 
-bool VolumeWindow::flush() { return target_ == nullptr || target_->flush(); }
+bool VolumeWindow::flush() {
+    return target_ == nullptr || target_->flush();
+}
 
 }  // namespace korvo::fat

@@ -44,9 +44,9 @@ struct ClusterChain {
 // "." and ".." are).
 struct DirectoryItem {
     DirectoryEntry entry{};
-    std::string shortName;     // "TAKE0002.KRV" ("NAME" when no extension; lower case where
-                               // the entry's case flags say so)
-    std::string longName;      // from its long-name slots; empty when none or they do not match
+    std::string shortName;  // "TAKE0002.KRV" ("NAME" when no extension; lower case where
+                            // the entry's case flags say so)
+    std::string longName;   // from its long-name slots; empty when none or they do not match
     std::uint32_t firstCluster = 0;
     std::uint32_t size = 0;
     std::uint32_t slot = 0;       // index of the 8.3 slot in its directory
@@ -77,9 +77,9 @@ enum class Lookup { found, missing, unreadable };
 
 struct LookupResult {
     Lookup outcome = Lookup::missing;
-    DirectoryItem item;            // the entry found (for the root: a directory item)
-    std::uint32_t directory = 0;   // first cluster of the folder holding it (0: fixed root)
-    bool isRoot = false;           // the path named the root itself
+    DirectoryItem item;           // the entry found (for the root: a directory item)
+    std::uint32_t directory = 0;  // first cluster of the folder holding it (0: fixed root)
+    bool isRoot = false;          // the path named the root itself
 };
 
 class FatVolumeReader {

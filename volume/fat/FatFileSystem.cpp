@@ -4,39 +4,26 @@
 #include <cstring>
 #include <ctime>
 
+#include "volume/fat/DirectoryImage.h"
 #include "volume/fat/FatFile.h"
 #include "volume/fat/FatNames.h"
 
 namespace korvo::fat {
 
-struct FatFileSystem::DirectoryImage {
-    std::uint32_t directory = 0;          // 0: the root
-    std::vector<std::uint32_t> clusters;  // empty for the fixed root of FAT12/16
-    std::vector<std::uint8_t> bytes;
-    DirectoryListing listing;
-
-    std::uint32_t slotCount() const {
-        return static_cast<std::uint32_t>(bytes.size() / kDirectoryEntryBytes);
-    }
-    std::uint8_t* slot(std::uint32_t index) { return bytes.data() + std::size_t{index} * kDirectoryEntryBytes; }
-    const DirectoryItem* itemAt(std::uint32_t slotIndex) const {
-        for (const DirectoryItem& item : listing.items)
-            if (item.slot == slotIndex) return &item;
-        return nullptr;
-    }
-};
-
 std::pair<std::string_view, std::string_view> splitParent(std::string_view path) {
-    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos) return {std::string_view{}, path};
+    if (slash == std::string_view::npos)
+        return {std::string_view{}, path};
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
 void stampEntry(DirectoryEntry& entry, bool creation) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (localtime_r(&now, &local) == nullptr) return;
+    if (localtime_r(&now, &local) == nullptr)
+        return;
     const int year = std::clamp(local.tm_year + 1900, 1980, 2107);
     const auto date = static_cast<std::uint16_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) |
                                                  local.tm_mday);
@@ -90,7 +77,8 @@ std::unique_ptr<FatFileSystem> FatFileSystem::mount(std::unique_ptr<IBlockTarget
     if (geometry->fsInfoSector != 0) {
         std::vector<std::uint8_t> info(geometry->bytesPerSector);
         fs->fsInfoValid_ =
-            fs->volume_.readAt(geometry->sectorOffset(geometry->fsInfoSector), info.data(), info.size()) &&
+            fs->volume_.readAt(geometry->sectorOffset(geometry->fsInfoSector), info.data(),
+                               info.size()) &&
             readLittleEndian32(info.data() + fsinfo::kLeadSignature) == fsinfo::kLeadValue &&
             readLittleEndian32(info.data() + fsinfo::kStructSignature) == fsinfo::kStructValue;
     }
@@ -99,11 +87,14 @@ std::unique_ptr<FatFileSystem> FatFileSystem::mount(std::unique_ptr<IBlockTarget
 
 FatFileSystem::~FatFileSystem() {
     const std::vector<FatFile*> stillOpen = open_;
-    for (FatFile* file : stillOpen) file->close();
+    for (FatFile* file : stillOpen)
+        file->close();
     sync();
 }
 
-bool FatFileSystem::writable() const { return device_->writable() && !failed_; }
+bool FatFileSystem::writable() const {
+    return device_->writable() && !failed_;
+}
 
 bool FatFileSystem::fail(FatError error) {
     error_ = error;
@@ -121,15 +112,19 @@ bool FatFileSystem::noteWrite(bool ok) {
 }
 
 bool FatFileSystem::barrier() {
-    if (!unflushed_) return true;
-    if (!writable()) return fail(FatError::readOnly);
-    if (!noteWrite(volume_.flush())) return false;
+    if (!unflushed_)
+        return true;
+    if (!writable())
+        return fail(FatError::readOnly);
+    if (!noteWrite(volume_.flush()))
+        return false;
     unflushed_ = false;
     return true;
 }
 
 bool FatFileSystem::writeData(std::uint64_t offset, const void* data, std::size_t n) {
-    if (!writable()) return fail(FatError::readOnly);
+    if (!writable())
+        return fail(FatError::readOnly);
     return noteWrite(volume_.writeAt(offset, data, n));
 }
 
@@ -140,33 +135,42 @@ bool FatFileSystem::readData(std::uint64_t offset, void* out, std::size_t n) {
 bool FatFileSystem::writeFsInfo(bool known) {
     std::vector<std::uint8_t> info(geometry_.bytesPerSector);
     const std::uint64_t at = geometry_.sectorOffset(geometry_.fsInfoSector);
-    if (!volume_.readAt(at, info.data(), info.size())) return fail(FatError::ioError);
-    writeLittleEndian32(info.data() + fsinfo::kFreeCount, known ? fat_.freeCount() : fsinfo::kUnknown);
+    if (!volume_.readAt(at, info.data(), info.size()))
+        return fail(FatError::ioError);
+    writeLittleEndian32(info.data() + fsinfo::kFreeCount,
+                        known ? fat_.freeCount() : fsinfo::kUnknown);
     writeLittleEndian32(info.data() + fsinfo::kNextFree, fsinfo::kUnknown);
     return noteWrite(volume_.writeAt(at, info.data(), info.size()));
 }
 
 bool FatFileSystem::commitFat() {
-    if (!fat_.dirty()) return true;
-    if (!writable()) return fail(FatError::readOnly);
+    if (!fat_.dirty())
+        return true;
+    if (!writable())
+        return fail(FatError::readOnly);
     if (!changed_) {
         // The free-cluster hint is marked unknown before the FAT first changes, and set again
         // when the volume is synced, so an interruption never leaves a wrong count behind.
         changed_ = true;
-        if (fsInfoValid_ && !writeFsInfo(false)) return false;
+        if (fsInfoValid_ && !writeFsInfo(false))
+            return false;
     }
     return barrier() && noteWrite(fat_.flush(volume_)) && barrier();
 }
 
 bool FatFileSystem::sync() {
-    if (!writable()) return !changed_ && !fat_.dirty();
-    if (!commitFat()) return false;
-    if (changed_ && fsInfoValid_ && !writeFsInfo(true)) return false;
+    if (!writable())
+        return !changed_ && !fat_.dirty();
+    if (!commitFat())
+        return false;
+    if (changed_ && fsInfoValid_ && !writeFsInfo(true))
+        return false;
     return barrier();
 }
 
 bool FatFileSystem::writeEntry(const EntryLocation& where, const DirectoryEntry& entry) {
-    if (!writable()) return fail(FatError::readOnly);
+    if (!writable())
+        return fail(FatError::readOnly);
     return noteWrite(volume_.writeAt(where.offset, &entry, sizeof entry));
 }
 
@@ -176,13 +180,18 @@ void FatFileSystem::fileClosed(FatFile* file) {
 
 FatFile* FatFileSystem::openFileAt(const EntryLocation& where) const {
     for (FatFile* file : open_)
-        if (file->location().offset == where.offset) return file;
+        if (file->location().offset == where.offset)
+            return file;
     return nullptr;
 }
 
-LookupResult FatFileSystem::lookup(std::string_view path) { return reader_.lookup(path); }
+LookupResult FatFileSystem::lookup(std::string_view path) {
+    return reader_.lookup(path);
+}
 
-ClusterChain FatFileSystem::chain(std::uint32_t first) { return reader_.chain(first); }
+ClusterChain FatFileSystem::chain(std::uint32_t first) {
+    return reader_.chain(first);
+}
 
 std::optional<std::uint32_t> FatFileSystem::allocateCluster(std::uint32_t after) {
     std::uint32_t chosen = 0;
@@ -190,7 +199,8 @@ std::optional<std::uint32_t> FatFileSystem::allocateCluster(std::uint32_t after)
         chosen = after + 1;
     } else {
         const auto run = fat_.largestFreeRun();
-        if (!run) return std::nullopt;
+        if (!run)
+            return std::nullopt;
         chosen = run->start;
         // Leave room after a file that is still being written just before this run.
         if (run->length > 1) {
@@ -204,176 +214,6 @@ std::optional<std::uint32_t> FatFileSystem::allocateCluster(std::uint32_t after)
     }
     fat_.set(chosen, endOfChainMark(geometry_.type));
     return chosen;
-}
-
-// ---- directories --------------------------------------------------------------------------
-
-std::optional<FatFileSystem::DirectoryImage> FatFileSystem::loadDirectory(std::uint32_t directory) {
-    DirectoryImage image;
-    image.directory = directory;
-    if (directory == 0 && !geometry_.isFat32()) {
-        image.bytes.resize(std::size_t{geometry_.rootEntries} * kDirectoryEntryBytes);
-        if (!volume_.readAt(geometry_.rootDirOffset(), image.bytes.data(), image.bytes.size()))
-            return std::nullopt;
-    } else {
-        auto clusters = reader_.directoryClusters(directory);
-        if (!clusters) return std::nullopt;
-        image.clusters = std::move(*clusters);
-        const std::size_t clusterBytes = geometry_.clusterBytes();
-        image.bytes.resize(image.clusters.size() * clusterBytes);
-        for (std::size_t i = 0; i < image.clusters.size(); ++i) {
-            if (!volume_.readAt(geometry_.clusterOffset(image.clusters[i]),
-                                image.bytes.data() + i * clusterBytes, clusterBytes))
-                return std::nullopt;
-        }
-    }
-    image.listing = parseDirectory(image.bytes.data(), image.bytes.size(), geometry_.isFat32());
-    return image;
-}
-
-std::uint64_t FatFileSystem::slotOffset(const DirectoryImage& image, std::uint32_t slot) const {
-    const std::uint64_t byte = std::uint64_t{slot} * kDirectoryEntryBytes;
-    if (image.clusters.empty()) return geometry_.rootDirOffset() + byte;
-    const std::uint32_t clusterBytes = geometry_.clusterBytes();
-    return geometry_.clusterOffset(image.clusters[static_cast<std::size_t>(byte / clusterBytes)]) +
-           byte % clusterBytes;
-}
-
-bool FatFileSystem::writeSlots(const DirectoryImage& image, std::uint32_t first,
-                               std::uint32_t count) {
-    if (!writable()) return fail(FatError::readOnly);
-    // Whole sectors, one write each, in slot order.
-    const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
-    const std::uint32_t firstSector = first / perSector;
-    const std::uint32_t lastSector = (first + count - 1) / perSector;
-    for (std::uint32_t s = firstSector; s <= lastSector; ++s) {
-        const std::uint32_t slot = s * perSector;
-        const std::size_t begin = std::size_t{slot} * kDirectoryEntryBytes;
-        const std::size_t length = std::min<std::size_t>(geometry_.bytesPerSector, image.bytes.size() - begin);
-        if (!noteWrite(volume_.writeAt(slotOffset(image, slot), image.bytes.data() + begin, length)))
-            return false;
-    }
-    return true;
-}
-
-bool FatFileSystem::growDirectory(DirectoryImage& image) {
-    if (image.clusters.empty()) return fail(FatError::full);  // the fixed root cannot grow
-    const std::size_t clusterBytes = geometry_.clusterBytes();
-    if ((image.bytes.size() + clusterBytes) / kDirectoryEntryBytes > kMaxDirectorySlots)
-        return fail(FatError::full);
-    const std::uint32_t last = image.clusters.back();
-    const auto added = allocateCluster(last);
-    if (!added) return fail(FatError::full);
-    // A new folder cluster holds only free slots: zeroed on the disk before the FAT links it.
-    const std::vector<std::uint8_t> zeros(clusterBytes, 0);
-    if (!writeData(geometry_.clusterOffset(*added), zeros.data(), zeros.size())) return false;
-    fat_.set(last, *added, true);
-    if (!commitFat()) return false;
-    image.clusters.push_back(*added);
-    image.bytes.resize(image.bytes.size() + clusterBytes, 0);
-    image.listing = parseDirectory(image.bytes.data(), image.bytes.size(), geometry_.isFat32());
-    return true;
-}
-
-std::optional<std::uint32_t> FatFileSystem::findFreeSlots(DirectoryImage& image, std::uint32_t count,
-                                                          std::uint32_t ignoreFirst,
-                                                          std::uint32_t ignoreEnd) {
-    const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
-    const std::uint32_t perCluster = geometry_.clusterBytes() / kDirectoryEntryBytes;
-    // A group that fits in one sector is kept in one, so it appears in a single write.
-    const std::uint32_t unit = count <= perSector ? perSector : (image.clusters.empty() ? 0 : perCluster);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::uint32_t slots = image.slotCount();
-        const std::uint32_t end = image.listing.endSlot;
-        std::uint32_t runStart = 0;
-        std::uint32_t runLength = 0;
-        for (std::uint32_t i = 0; i < slots; ++i) {
-            const bool ignored = i >= ignoreFirst && i < ignoreEnd;
-            const bool free = !ignored && (i >= end || image.slot(i)[0] == kEntryDeleted ||
-                                           image.slot(i)[0] == kEntryFree);
-            if (unit != 0 && i % unit == 0) runLength = 0;
-            if (!free) {
-                runLength = 0;
-                continue;
-            }
-            if (runLength == 0) runStart = i;
-            if (++runLength == count) return runStart;
-        }
-        if (attempt == 0 && !growDirectory(image)) return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-bool FatFileSystem::placeSlots(DirectoryImage& image, std::uint32_t at,
-                               const std::vector<std::uint8_t>& slots) {
-    const auto count = static_cast<std::uint32_t>(slots.size() / kDirectoryEntryBytes);
-    const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
-    const std::uint32_t end = image.listing.endSlot;
-    const std::uint32_t after = at + count;
-    bool prepared = false;  // slots around the group were rewritten first
-    if (at > end) {
-        // Readers stop at the first end marker: the free slots before the group are marked as
-        // deleted instead (written first; harmless on their own).
-        for (std::uint32_t i = end; i < at; ++i) {
-            std::memset(image.slot(i), 0, kDirectoryEntryBytes);
-            image.slot(i)[0] = kEntryDeleted;
-        }
-        if (!writeSlots(image, end, at - end)) return false;
-        prepared = true;
-    }
-    if (after > end) {
-        // Slots past the end marker may hold old bytes; those sharing a sector with the group
-        // are cleared, and the slot right after the group must read as the end marker.
-        const std::uint32_t sectorEnd = std::min(((after + perSector - 1) / perSector) * perSector,
-                                                 image.slotCount());
-        for (std::uint32_t i = std::max(end, after); i < sectorEnd; ++i)
-            std::memset(image.slot(i), 0, kDirectoryEntryBytes);
-        if (after == sectorEnd && after < image.slotCount() && image.slot(after)[0] != kEntryFree) {
-            const std::uint32_t nextEnd = std::min(after + perSector, image.slotCount());
-            for (std::uint32_t i = after; i < nextEnd; ++i)
-                std::memset(image.slot(i), 0, kDirectoryEntryBytes);
-            if (!writeSlots(image, after, 1)) return false;
-            prepared = true;
-        }
-    }
-    // The group is written only once the slots around it read right on the disk.
-    if (prepared && !barrier()) return false;
-    std::memcpy(image.slot(at), slots.data(), slots.size());
-    if (!writeSlots(image, at, count)) return false;
-    image.listing = parseDirectory(image.bytes.data(), image.bytes.size(), geometry_.isFat32());
-    return true;
-}
-
-std::optional<std::vector<std::uint8_t>> FatFileSystem::slotsForName(const DirectoryImage& image,
-                                                                     std::string_view name,
-                                                                     const DirectoryEntry& entry,
-                                                                     const DirectoryItem* renaming) {
-    DirectoryEntry named = entry;
-    std::vector<std::uint8_t> bytes;
-    if (const auto plain = plainShortName(name)) {
-        std::memcpy(named.name, plain->data(), plain->size());
-        named.caseFlags = 0;
-    } else {
-        if (!isStorableName(name)) return std::nullopt;
-        const auto generated = generateShortName(name, [&](const ShortName& candidate) {
-            for (const DirectoryItem& item : image.listing.items) {
-                if (renaming != nullptr && item.slot == renaming->slot) continue;
-                if (std::memcmp(item.entry.name, candidate.data(), candidate.size()) == 0) return true;
-            }
-            return false;
-        });
-        if (!generated) return std::nullopt;
-        std::memcpy(named.name, generated->data(), generated->size());
-        named.caseFlags = 0;
-        const auto longSlots = makeLongNameSlots(name, *generated);
-        if (!longSlots) return std::nullopt;
-        bytes.resize(longSlots->size() * kDirectoryEntryBytes);
-        std::memcpy(bytes.data(), longSlots->data(), bytes.size());
-    }
-    const std::size_t at = bytes.size();
-    bytes.resize(at + kDirectoryEntryBytes);
-    std::memcpy(bytes.data() + at, &named, sizeof named);
-    return bytes;
 }
 
 // ---- files --------------------------------------------------------------------------------
@@ -390,43 +230,53 @@ std::unique_ptr<FatFile> FatFileSystem::open(std::string_view path, OpenMode mod
         fail(FatError::damaged);
         return nullptr;
     }
-    if (found.outcome == Lookup::found) {
-        if (found.isRoot || found.item.isDirectory()) {
-            fail(FatError::notAFile);
-            return nullptr;
-        }
-        if (changing && (found.item.entry.attributes & attribute::kReadOnly)) {
-            fail(FatError::readOnly);
-            return nullptr;
-        }
-        auto image = loadDirectory(found.directory);
-        if (!image) {
-            fail(FatError::damaged);
-            return nullptr;
-        }
-        const EntryLocation where{found.directory, found.item.slot, slotOffset(*image, found.item.slot)};
-        if (const FatFile* other = openFileAt(where); other != nullptr && (changing || other->writing())) {
-            fail(FatError::busy);
-            return nullptr;
-        }
-        ClusterChain clusters = chain(found.item.firstCluster);
-        const std::uint64_t needed =
-            (std::uint64_t{found.item.size} + geometry_.clusterBytes() - 1) / geometry_.clusterBytes();
-        if (!clusters.sound() || clusters.clusters.size() < needed) {
-            fail(FatError::damaged);
-            return nullptr;
-        }
-        auto file = std::make_unique<FatFile>(*this, where, found.item.entry, std::move(clusters.clusters),
-                                              mode, mode == OpenMode::write);
-        open_.push_back(file.get());
-        return file;
-    }
+    if (found.outcome == Lookup::found)
+        return openExisting(found, mode);
     if (mode != OpenMode::write) {
         fail(FatError::missing);
         return nullptr;
     }
+    return createFile(path, mode);
+}
 
-    // Create the file in its folder.
+std::unique_ptr<FatFile> FatFileSystem::openExisting(const LookupResult& found, OpenMode mode) {
+    const bool changing = mode != OpenMode::read;
+    if (found.isRoot || found.item.isDirectory()) {
+        fail(FatError::notAFile);
+        return nullptr;
+    }
+    if (changing && (found.item.entry.attributes & attribute::kReadOnly)) {
+        fail(FatError::readOnly);
+        return nullptr;
+    }
+    auto image = loadDirectory(found.directory);
+    if (!image) {
+        fail(FatError::damaged);
+        return nullptr;
+    }
+    const EntryLocation where{found.directory, found.item.slot,
+                              slotOffset(*image, found.item.slot)};
+    if (const FatFile* other = openFileAt(where);
+        other != nullptr && (changing || other->writing())) {
+        fail(FatError::busy);
+        return nullptr;
+    }
+    ClusterChain clusters = chain(found.item.firstCluster);
+    const std::uint64_t needed =
+        (std::uint64_t{found.item.size} + geometry_.clusterBytes() - 1) / geometry_.clusterBytes();
+    if (!clusters.sound() || clusters.clusters.size() < needed) {
+        fail(FatError::damaged);
+        return nullptr;
+    }
+    auto file =
+        std::make_unique<FatFile>(*this, where, found.item.entry, std::move(clusters.clusters),
+                                  mode, mode == OpenMode::write);
+    open_.push_back(file.get());
+    return file;
+}
+
+// A new, empty file in an existing folder.
+std::unique_ptr<FatFile> FatFileSystem::createFile(std::string_view path, OpenMode mode) {
     const auto [parentPath, name] = splitParent(path);
     const LookupResult parent = lookup(parentPath);
     if (parent.outcome != Lookup::found || !parent.item.isDirectory()) {
@@ -434,7 +284,8 @@ std::unique_ptr<FatFile> FatFileSystem::open(std::string_view path, OpenMode mod
         return nullptr;
     }
     std::uint32_t directory = parent.isRoot ? 0 : parent.item.firstCluster;
-    if (geometry_.isFat32() && directory == geometry_.rootCluster) directory = 0;
+    if (geometry_.isFat32() && directory == geometry_.rootCluster)
+        directory = 0;
     auto image = loadDirectory(directory);
     if (!image) {
         fail(FatError::damaged);
@@ -451,39 +302,47 @@ std::unique_ptr<FatFile> FatFileSystem::open(std::string_view path, OpenMode mod
     const auto count = static_cast<std::uint32_t>(slots->size() / kDirectoryEntryBytes);
     const auto at = findFreeSlots(*image, count, 0, 0);
     if (!at) {
-        if (error_ == FatError::none) fail(FatError::full);
+        if (error_ == FatError::none)
+            fail(FatError::full);
         return nullptr;
     }
-    if (!placeSlots(*image, *at, *slots)) return nullptr;
+    if (!placeSlots(*image, *at, *slots))
+        return nullptr;
     const std::uint32_t slot = *at + count - 1;
     std::memcpy(&entry, image->slot(slot), sizeof entry);
     const EntryLocation where{directory, slot, slotOffset(*image, slot)};
-    auto file = std::make_unique<FatFile>(*this, where, entry, std::vector<std::uint32_t>{}, mode, false);
+    auto file =
+        std::make_unique<FatFile>(*this, where, entry, std::vector<std::uint32_t>{}, mode, false);
     open_.push_back(file.get());
     return file;
 }
 
 bool FatFileSystem::makeFolder(std::string_view path) {
     error_ = FatError::none;
-    if (!writable()) return fail(FatError::readOnly);
+    if (!writable())
+        return fail(FatError::readOnly);
     const LookupResult existing = lookup(path);
     if (existing.outcome == Lookup::found) {
         return existing.item.isDirectory() || fail(FatError::invalidName);
     }
-    if (existing.outcome == Lookup::unreadable) return fail(FatError::damaged);
+    if (existing.outcome == Lookup::unreadable)
+        return fail(FatError::damaged);
     const auto [parentPath, name] = splitParent(path);
     const LookupResult parent = lookup(parentPath);
     if (parent.outcome != Lookup::found || !parent.item.isDirectory()) {
         return fail(parent.outcome == Lookup::unreadable ? FatError::damaged : FatError::missing);
     }
     std::uint32_t directory = parent.isRoot ? 0 : parent.item.firstCluster;
-    if (geometry_.isFat32() && directory == geometry_.rootCluster) directory = 0;
+    if (geometry_.isFat32() && directory == geometry_.rootCluster)
+        directory = 0;
     auto image = loadDirectory(directory);
-    if (!image) return fail(FatError::damaged);
+    if (!image)
+        return fail(FatError::damaged);
 
     // The new folder's cluster first: "." and "..", the rest zero (end of listing).
     const auto cluster = allocateCluster(0);
-    if (!cluster) return fail(FatError::full);
+    if (!cluster)
+        return fail(FatError::full);
     std::vector<std::uint8_t> contents(geometry_.clusterBytes(), 0);
     DirectoryEntry dot{};
     std::memset(dot.name, ' ', sizeof dot.name);
@@ -504,11 +363,13 @@ bool FatFileSystem::makeFolder(std::string_view path) {
     DirectoryEntry entry = dot;
     entry.setFirstCluster(*cluster, geometry_.isFat32());
     const auto slots = slotsForName(*image, name, entry, nullptr);
-    if (!slots) return fail(FatError::invalidName);
+    if (!slots)
+        return fail(FatError::invalidName);
     const auto count = static_cast<std::uint32_t>(slots->size() / kDirectoryEntryBytes);
     const auto at = findFreeSlots(*image, count, 0, 0);
     if (!at) {
-        if (error_ == FatError::none) fail(FatError::full);
+        if (error_ == FatError::none)
+            fail(FatError::full);
         return false;
     }
     return placeSlots(*image, *at, *slots) && sync();
@@ -516,7 +377,8 @@ bool FatFileSystem::makeFolder(std::string_view path) {
 
 bool FatFileSystem::rename(std::string_view from, std::string_view to) {
     error_ = FatError::none;
-    if (!writable()) return fail(FatError::readOnly);
+    if (!writable())
+        return fail(FatError::readOnly);
     const auto [fromParent, fromName] = splitParent(from);
     const auto [toParent, toName] = splitParent(to);
     const LookupResult source = lookup(from);
@@ -526,27 +388,33 @@ bool FatFileSystem::rename(std::string_view from, std::string_view to) {
     if (targetParent.outcome != Lookup::found || !targetParent.item.isDirectory())
         return fail(FatError::missing);
     std::uint32_t targetDirectory = targetParent.isRoot ? 0 : targetParent.item.firstCluster;
-    if (geometry_.isFat32() && targetDirectory == geometry_.rootCluster) targetDirectory = 0;
-    if (targetDirectory != source.directory) return fail(FatError::invalidName);  // folders differ
+    if (geometry_.isFat32() && targetDirectory == geometry_.rootCluster)
+        targetDirectory = 0;
+    if (targetDirectory != source.directory)
+        return fail(FatError::invalidName);  // folders differ
     (void)fromParent;
     (void)fromName;
 
     const LookupResult target = lookup(to);
-    if (target.outcome == Lookup::unreadable) return fail(FatError::damaged);
+    if (target.outcome == Lookup::unreadable)
+        return fail(FatError::damaged);
     if (target.outcome == Lookup::found &&
         !(target.directory == source.directory && target.item.slot == source.item.slot))
         return fail(FatError::exists);
 
     auto image = loadDirectory(source.directory);
-    if (!image) return fail(FatError::damaged);
+    if (!image)
+        return fail(FatError::damaged);
     const DirectoryItem* current = image->itemAt(source.item.slot);
-    if (current == nullptr) return fail(FatError::damaged);
+    if (current == nullptr)
+        return fail(FatError::damaged);
     const DirectoryItem item = *current;
     const EntryLocation oldWhere{source.directory, item.slot, slotOffset(*image, item.slot)};
     FatFile* openFile = openFileAt(oldWhere);
 
     const auto slots = slotsForName(*image, toName, item.entry, &item);
-    if (!slots) return fail(FatError::invalidName);
+    if (!slots)
+        return fail(FatError::invalidName);
     const auto count = static_cast<std::uint32_t>(slots->size() / kDirectoryEntryBytes);
 
     const std::uint32_t perSector = geometry_.bytesPerSector / kDirectoryEntryBytes;
@@ -555,12 +423,14 @@ bool FatFileSystem::rename(std::string_view from, std::string_view to) {
         // with it in one write when they share its sector, else first, so an interruption
         // leaves the file under its old short name.
         if (item.firstSlot < item.slot && item.firstSlot / perSector == item.slot / perSector) {
-            for (std::uint32_t i = item.firstSlot; i < item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
+            for (std::uint32_t i = item.firstSlot; i < item.slot; ++i)
+                image->slot(i)[0] = kEntryDeleted;
             std::memcpy(image->slot(item.slot), slots->data(), kDirectoryEntryBytes);
             return writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1) && barrier();
         }
         if (item.firstSlot < item.slot) {
-            for (std::uint32_t i = item.firstSlot; i < item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
+            for (std::uint32_t i = item.firstSlot; i < item.slot; ++i)
+                image->slot(i)[0] = kEntryDeleted;
             if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot) || !barrier())
                 return false;
         }
@@ -575,40 +445,55 @@ bool FatFileSystem::rename(std::string_view from, std::string_view to) {
         return writeSlots(*image, item.firstSlot, count) && barrier();
     }
     const auto at = findFreeSlots(*image, count, item.firstSlot, item.slot + 1);
-    if (!at) return error_ == FatError::none ? fail(FatError::full) : false;
+    if (!at)
+        return error_ == FatError::none ? fail(FatError::full) : false;
     // The old slots go first: an interruption loses the name (lost clusters), never leaves two
     // entries sharing one chain.
-    for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
-    if (!writeSlots(*image, item.firstSlot, oldCount) || !barrier()) return false;
-    if (!placeSlots(*image, *at, *slots)) return false;
+    for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i)
+        image->slot(i)[0] = kEntryDeleted;
+    if (!writeSlots(*image, item.firstSlot, oldCount) || !barrier())
+        return false;
+    if (!placeSlots(*image, *at, *slots))
+        return false;
     const std::uint32_t slot = *at + count - 1;
-    if (openFile != nullptr) openFile->moved({source.directory, slot, slotOffset(*image, slot)});
+    if (openFile != nullptr)
+        openFile->moved({source.directory, slot, slotOffset(*image, slot)});
     return barrier();
 }
 
 bool FatFileSystem::remove(std::string_view path) {
     error_ = FatError::none;
-    if (!writable()) return fail(FatError::readOnly);
+    if (!writable())
+        return fail(FatError::readOnly);
     const LookupResult found = lookup(path);
     if (found.outcome != Lookup::found)
         return fail(found.outcome == Lookup::unreadable ? FatError::damaged : FatError::missing);
-    if (found.isRoot || found.item.isDirectory()) return fail(FatError::notAFile);
-    if (found.item.entry.attributes & attribute::kReadOnly) return fail(FatError::readOnly);
+    if (found.isRoot || found.item.isDirectory())
+        return fail(FatError::notAFile);
+    if (found.item.entry.attributes & attribute::kReadOnly)
+        return fail(FatError::readOnly);
     auto image = loadDirectory(found.directory);
-    if (!image) return fail(FatError::damaged);
+    if (!image)
+        return fail(FatError::damaged);
     const DirectoryItem* current = image->itemAt(found.item.slot);
-    if (current == nullptr) return fail(FatError::damaged);
+    if (current == nullptr)
+        return fail(FatError::damaged);
     const DirectoryItem item = *current;
     const EntryLocation where{found.directory, item.slot, slotOffset(*image, item.slot)};
-    if (FatFile* openFile = openFileAt(where)) openFile->abandon();
+    if (FatFile* openFile = openFileAt(where))
+        openFile->abandon();
 
     // A damaged chain may run into clusters of other files: such a file is left alone.
     const ClusterChain clusters = chain(item.firstCluster);
-    if (!clusters.sound()) return fail(FatError::damaged);
+    if (!clusters.sound())
+        return fail(FatError::damaged);
     // Entry first, then the FAT: an interruption leaves lost clusters only.
-    for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i) image->slot(i)[0] = kEntryDeleted;
-    if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1)) return false;
-    for (std::uint32_t cluster : clusters.clusters) fat_.set(cluster, kFreeCluster);
+    for (std::uint32_t i = item.firstSlot; i <= item.slot; ++i)
+        image->slot(i)[0] = kEntryDeleted;
+    if (!writeSlots(*image, item.firstSlot, item.slot - item.firstSlot + 1))
+        return false;
+    for (std::uint32_t cluster : clusters.clusters)
+        fat_.set(cluster, kFreeCluster);
     return commitFat() && barrier();
 }
 

@@ -40,12 +40,23 @@ class FatFile;
 struct EntryLocation {
     std::uint32_t directory = 0;  // first cluster of the folder; 0 for the root
     std::uint32_t slot = 0;
-    std::uint64_t offset = 0;     // of the 8.3 slot, from the volume's start
+    std::uint64_t offset = 0;  // of the 8.3 slot, from the volume's start
 };
 
 // What went wrong with the last operation.
-enum class FatError { none, missing, accessDenied, exists, invalidName, notAFile, readOnly, full,
-                      busy, ioError, damaged };
+enum class FatError {
+    none,
+    missing,
+    accessDenied,
+    exists,
+    invalidName,
+    notAFile,
+    readOnly,
+    full,
+    busy,
+    ioError,
+    damaged
+};
 
 class FatFileSystem {
 public:
@@ -103,12 +114,14 @@ private:
 
     bool fail(FatError error);
     bool noteWrite(bool ok);
+    std::unique_ptr<FatFile> openExisting(const LookupResult& found, OpenMode mode);
+    std::unique_ptr<FatFile> createFile(std::string_view path, OpenMode mode);
     std::optional<DirectoryImage> loadDirectory(std::uint32_t directory);
     std::uint64_t slotOffset(const DirectoryImage& image, std::uint32_t slot) const;
     bool writeSlots(const DirectoryImage& image, std::uint32_t first, std::uint32_t count);
     bool growDirectory(DirectoryImage& image);
     std::optional<std::uint32_t> findFreeSlots(DirectoryImage& image, std::uint32_t count,
-                                              std::uint32_t ignoreFirst, std::uint32_t ignoreEnd);
+                                               std::uint32_t ignoreFirst, std::uint32_t ignoreEnd);
     bool placeSlots(DirectoryImage& image, std::uint32_t at,
                     const std::vector<std::uint8_t>& slots);
     std::optional<std::vector<std::uint8_t>> slotsForName(const DirectoryImage& image,
@@ -125,10 +138,10 @@ private:
     FatVolumeReader reader_;
     std::vector<FatFile*> open_;
     FatError error_ = FatError::none;
-    bool failed_ = false;      // a write failed: no more writes
-    bool changed_ = false;     // something was written since mount
-    bool unflushed_ = false;   // writes the device has not been asked to make durable
-    bool fsInfoValid_ = false; // the FSInfo sector exists and holds our signatures
+    bool failed_ = false;       // a write failed: no more writes
+    bool changed_ = false;      // something was written since mount
+    bool unflushed_ = false;    // writes the device has not been asked to make durable
+    bool fsInfoValid_ = false;  // the FSInfo sector exists and holds our signatures
 };
 
 // Splits "A/B/NAME" into "A/B" and "NAME" (no folder: "" and the path).

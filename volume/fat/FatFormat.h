@@ -21,7 +21,7 @@ struct FormatOptions {
     std::uint32_t clusterBytes = 32768;  // 512 to 65536, a power of two
     std::string label = "KORVO";         // up to 11 characters
     std::uint32_t volumeId = 0x4B525631;
-    std::uint32_t hiddenSectors = 0;     // sectors before the volume on its disk
+    std::uint32_t hiddenSectors = 0;  // sectors before the volume on its disk
 };
 
 // Formats the whole target (512-byte sectors). False when the size does not give a cluster
@@ -30,7 +30,8 @@ struct FormatOptions {
 bool formatVolume(IBlockTarget& target, const FormatOptions& options);
 
 // Creates (or cuts) the file to volumeBytes, sparse where the host allows, and formats it.
-bool formatImageFile(const std::string& path, std::uint64_t volumeBytes, const FormatOptions& options);
+bool formatImageFile(const std::string& path, std::uint64_t volumeBytes,
+                     const FormatOptions& options);
 
 // Smallest and largest volume sizes in bytes the FAT type allows with that cluster size (an
 // estimate that leaves room for the FAT and root folder).

@@ -4,8 +4,8 @@
 // partition entry; plus the parsed, validated geometry of a volume and the FAT entry arithmetic.
 //
 // All FAT fields are little-endian. They are kept as byte arrays in the structs and converted
-// only through the readLittleEndian / writeLittleEndian family below, so the structs can be
-// copied straight from and to the disk on any host.
+// only through the readLittleEndian / writeLittleEndian family (wavefile/ByteOrder.h), so the
+// structs can be copied straight from and to the disk on any host.
 //
 //   std::uint8_t sector[512];
 //   source.readAt(0, sector, 512);
@@ -19,66 +19,48 @@
 #include <optional>
 #include <string>
 
+#include "wavefile/ByteOrder.h"
+
 namespace korvo::fat {
-
-// ---- byte order ---------------------------------------------------------------------------
-
-inline std::uint16_t readLittleEndian16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t readLittleEndian32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void writeLittleEndian16(std::uint8_t* p, std::uint16_t value) {
-    p[0] = static_cast<std::uint8_t>(value);
-    p[1] = static_cast<std::uint8_t>(value >> 8);
-}
-inline void writeLittleEndian32(std::uint8_t* p, std::uint32_t value) {
-    p[0] = static_cast<std::uint8_t>(value);
-    p[1] = static_cast<std::uint8_t>(value >> 8);
-    p[2] = static_cast<std::uint8_t>(value >> 16);
-    p[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 // ---- boot sector ----------------------------------------------------------------------------
 
 // Byte offsets in the volume's first sector.
 namespace boot {
-inline constexpr std::size_t kJump = 0;               // 3 bytes: EB xx 90 or E9 xx xx
-inline constexpr std::size_t kOemName = 3;            // 8 bytes
-inline constexpr std::size_t kBytesPerSector = 11;    // 16-bit
-inline constexpr std::size_t kSectorsPerCluster = 13; // 8-bit
-inline constexpr std::size_t kReservedSectors = 14;   // 16-bit; the first FAT starts here
-inline constexpr std::size_t kFatCount = 16;          // 8-bit
-inline constexpr std::size_t kRootEntries = 17;       // 16-bit; 0 on FAT32
-inline constexpr std::size_t kTotalSectors16 = 19;    // 16-bit, small form
-inline constexpr std::size_t kMedia = 21;             // 8-bit
-inline constexpr std::size_t kSectorsPerFat16 = 22;   // 16-bit; 0 on FAT32
-inline constexpr std::size_t kSectorsPerTrack = 24;   // 16-bit
-inline constexpr std::size_t kHeads = 26;             // 16-bit
-inline constexpr std::size_t kHiddenSectors = 28;     // 32-bit
-inline constexpr std::size_t kTotalSectors32 = 32;    // 32-bit, large form
+inline constexpr std::size_t kJump = 0;                // 3 bytes: EB xx 90 or E9 xx xx
+inline constexpr std::size_t kOemName = 3;             // 8 bytes
+inline constexpr std::size_t kBytesPerSector = 11;     // 16-bit
+inline constexpr std::size_t kSectorsPerCluster = 13;  // 8-bit
+inline constexpr std::size_t kReservedSectors = 14;    // 16-bit; the first FAT starts here
+inline constexpr std::size_t kFatCount = 16;           // 8-bit
+inline constexpr std::size_t kRootEntries = 17;        // 16-bit; 0 on FAT32
+inline constexpr std::size_t kTotalSectors16 = 19;     // 16-bit, small form
+inline constexpr std::size_t kMedia = 21;              // 8-bit
+inline constexpr std::size_t kSectorsPerFat16 = 22;    // 16-bit; 0 on FAT32
+inline constexpr std::size_t kSectorsPerTrack = 24;    // 16-bit
+inline constexpr std::size_t kHeads = 26;              // 16-bit
+inline constexpr std::size_t kHiddenSectors = 28;      // 32-bit
+inline constexpr std::size_t kTotalSectors32 = 32;     // 32-bit, large form
 // FAT12 / FAT16 extended parameter block
 inline constexpr std::size_t kDriveNumber16 = 36;
-inline constexpr std::size_t kBootSignature16 = 38;   // 0x29 when the next three are valid
+inline constexpr std::size_t kBootSignature16 = 38;  // 0x29 when the next three are valid
 inline constexpr std::size_t kVolumeId16 = 39;
-inline constexpr std::size_t kVolumeLabel16 = 43;     // 11 bytes
-inline constexpr std::size_t kFsType16 = 54;          // 8 bytes, "FAT12   " / "FAT16   "
+inline constexpr std::size_t kVolumeLabel16 = 43;  // 11 bytes
+inline constexpr std::size_t kFsType16 = 54;       // 8 bytes, "FAT12   " / "FAT16   "
 // FAT32 extended parameter block
-inline constexpr std::size_t kSectorsPerFat32 = 36;   // 32-bit
-inline constexpr std::size_t kExtFlags32 = 40;        // 16-bit
-inline constexpr std::size_t kFsVersion32 = 42;       // 16-bit
-inline constexpr std::size_t kRootCluster32 = 44;     // 32-bit
-inline constexpr std::size_t kFsInfoSector32 = 48;    // 16-bit
-inline constexpr std::size_t kBackupBootSector32 = 50;// 16-bit
+inline constexpr std::size_t kSectorsPerFat32 = 36;     // 32-bit
+inline constexpr std::size_t kExtFlags32 = 40;          // 16-bit
+inline constexpr std::size_t kFsVersion32 = 42;         // 16-bit
+inline constexpr std::size_t kRootCluster32 = 44;       // 32-bit
+inline constexpr std::size_t kFsInfoSector32 = 48;      // 16-bit
+inline constexpr std::size_t kBackupBootSector32 = 50;  // 16-bit
 inline constexpr std::size_t kDriveNumber32 = 64;
 inline constexpr std::size_t kBootSignature32 = 66;
 inline constexpr std::size_t kVolumeId32 = 67;
-inline constexpr std::size_t kVolumeLabel32 = 71;     // 11 bytes
-inline constexpr std::size_t kFsType32 = 82;          // 8 bytes, "FAT32   "
-inline constexpr std::size_t kSignature = 510;        // 0x55 0xAA
-inline constexpr std::size_t kSize = 512;             // the parameter block fits in 512 bytes
+inline constexpr std::size_t kVolumeLabel32 = 71;  // 11 bytes
+inline constexpr std::size_t kFsType32 = 82;       // 8 bytes, "FAT32   "
+inline constexpr std::size_t kSignature = 510;     // 0x55 0xAA
+inline constexpr std::size_t kSize = 512;          // the parameter block fits in 512 bytes
 }  // namespace boot
 
 // FSInfo sector of a FAT32 volume (free-cluster hint).
@@ -128,12 +110,14 @@ struct DirectoryEntry {
 
     std::uint32_t firstCluster(bool fat32) const {
         std::uint32_t low = readLittleEndian16(firstClusterLow);
-        return fat32 ? (low | (static_cast<std::uint32_t>(readLittleEndian16(firstClusterHigh)) << 16))
+        return fat32 ? (low |
+                        (static_cast<std::uint32_t>(readLittleEndian16(firstClusterHigh)) << 16))
                      : low;
     }
     void setFirstCluster(std::uint32_t cluster, bool fat32) {
         writeLittleEndian16(firstClusterLow, static_cast<std::uint16_t>(cluster));
-        writeLittleEndian16(firstClusterHigh, fat32 ? static_cast<std::uint16_t>(cluster >> 16) : 0);
+        writeLittleEndian16(firstClusterHigh,
+                            fat32 ? static_cast<std::uint16_t>(cluster >> 16) : 0);
     }
     std::uint32_t size() const { return readLittleEndian32(fileSize); }
     void setSize(std::uint32_t size) { writeLittleEndian32(fileSize, size); }
@@ -141,7 +125,9 @@ struct DirectoryEntry {
         return (attributes & attribute::kLongNameMask) == attribute::kLongName;
     }
     bool isDirectory() const { return (attributes & attribute::kDirectory) != 0; }
-    bool isVolumeLabel() const { return !isLongName() && (attributes & attribute::kVolumeLabel) != 0; }
+    bool isVolumeLabel() const {
+        return !isLongName() && (attributes & attribute::kVolumeLabel) != 0;
+    }
     bool isFree() const { return name[0] == kEntryFree || name[0] == kEntryDeleted; }
     bool isEnd() const { return name[0] == kEntryFree; }
 };
@@ -157,7 +143,7 @@ struct LongNameEntry {
     std::uint8_t checksum;    // of the 8.3 name it belongs to
     std::uint8_t name2[12];   // 6 code units
     std::uint8_t firstClusterLow[2];  // 0
-    std::uint8_t name3[4];    // 2 code units
+    std::uint8_t name3[4];            // 2 code units
 };
 static_assert(sizeof(LongNameEntry) == 32);
 
@@ -176,7 +162,7 @@ inline constexpr std::size_t kPartitionCount = 4;
 struct PartitionEntry {
     std::uint8_t status;  // 0x80 bootable, 0x00 not
     std::uint8_t chsFirst[3];
-    std::uint8_t type;    // 0 empty
+    std::uint8_t type;  // 0 empty
     std::uint8_t chsLast[3];
     std::uint8_t firstSector[4];  // LBA, 512-byte sectors
     std::uint8_t sectorCount[4];
@@ -205,14 +191,14 @@ struct FatGeometry {
     std::uint32_t reservedSectors = 0;    // sector of the first FAT
     std::uint32_t fatCount = 0;           // copies of the FAT
     std::uint32_t sectorsPerFat = 0;
-    std::uint32_t rootEntries = 0;        // fixed root directory slots (FAT12/16), 0 on FAT32
-    std::uint32_t rootDirSectors = 0;     // sectors of the fixed root directory (rounded up)
+    std::uint32_t rootEntries = 0;     // fixed root directory slots (FAT12/16), 0 on FAT32
+    std::uint32_t rootDirSectors = 0;  // sectors of the fixed root directory (rounded up)
     std::uint32_t totalSectors = 0;
-    std::uint32_t firstDataSector = 0;    // sector of cluster 2
-    std::uint32_t clusterCount = 0;       // data clusters; valid numbers are 2 .. clusterLimit-1
-    std::uint32_t clusterLimit = 0;       // clusterCount + 2, one past the highest cluster
-    std::uint32_t rootCluster = 0;        // first cluster of the root directory (FAT32), else 0
-    std::uint32_t fsInfoSector = 0;       // FAT32 FSInfo sector, 0 when none
+    std::uint32_t firstDataSector = 0;  // sector of cluster 2
+    std::uint32_t clusterCount = 0;     // data clusters; valid numbers are 2 .. clusterLimit-1
+    std::uint32_t clusterLimit = 0;     // clusterCount + 2, one past the highest cluster
+    std::uint32_t rootCluster = 0;      // first cluster of the root directory (FAT32), else 0
+    std::uint32_t fsInfoSector = 0;     // FAT32 FSInfo sector, 0 when none
     std::uint8_t media = 0xF8;
     // The file-system type text of the boot sector ("FAT12", "FAT16" at offset 54, "FAT32" at
     // offset 82), empty when neither place holds one. The type above comes from the layout.
@@ -269,7 +255,9 @@ constexpr std::uint32_t endOfChainMark(FatType type) {
 constexpr std::uint32_t endOfChainMin(FatType type) {
     return type == FatType::fat12 ? 0xFF8 : type == FatType::fat16 ? 0xFFF8 : 0x0FFFFFF8;
 }
-constexpr std::uint32_t badClusterMark(FatType type) { return endOfChainMin(type) - 1; }
+constexpr std::uint32_t badClusterMark(FatType type) {
+    return endOfChainMin(type) - 1;
+}
 constexpr bool isEndOfChain(FatType type, std::uint32_t entry) {
     return entry >= endOfChainMin(type);
 }
@@ -279,23 +267,28 @@ constexpr bool isEndOfChain(FatType type, std::uint32_t entry) {
 constexpr std::uint64_t fatEntryByteOffset(FatType type, std::uint32_t cluster) {
     return (std::uint64_t{fatEntryBits(type)} * cluster) / 8;
 }
-constexpr std::size_t fatEntryByteCount(FatType type) { return type == FatType::fat32 ? 4 : 2; }
+constexpr std::size_t fatEntryByteCount(FatType type) {
+    return type == FatType::fat32 ? 4 : 2;
+}
 
 // The entry from the little-endian value of its fatEntryByteCount bytes: FAT12 takes the high 12
 // bits for an odd cluster and the low 12 for an even one; FAT32 drops the top four bits.
 constexpr std::uint32_t fatEntryFromRaw(FatType type, std::uint32_t cluster, std::uint32_t raw) {
     switch (type) {
-        case FatType::fat12: return (cluster & 1) ? ((raw >> 4) & 0xFFF) : (raw & 0xFFF);
-        case FatType::fat16: return raw & 0xFFFF;
-        case FatType::fat32: return raw & 0x0FFFFFFF;
+        case FatType::fat12:
+            return (cluster & 1) ? ((raw >> 4) & 0xFFF) : (raw & 0xFFF);
+        case FatType::fat16:
+            return raw & 0xFFFF;
+        case FatType::fat32:
+            return raw & 0x0FFFFFFF;
     }
     return 0;
 }
 
 // Reads the entry of a cluster from the bytes of a whole FAT copy (fat[0] is the FAT's first
 // byte); nullopt when the entry lies beyond length.
-std::optional<std::uint32_t> readFatEntry(const std::uint8_t* fat, std::size_t length,
-                                          FatType type, std::uint32_t cluster);
+std::optional<std::uint32_t> readFatEntry(const std::uint8_t* fat, std::size_t length, FatType type,
+                                          std::uint32_t cluster);
 // Stores an entry, keeping the neighbouring FAT12 nibble and the top four FAT32 bits; false when
 // the entry lies beyond length.
 bool writeFatEntry(std::uint8_t* fat, std::size_t length, FatType type, std::uint32_t cluster,

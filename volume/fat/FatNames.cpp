@@ -8,12 +8,15 @@ namespace korvo::fat {
 
 namespace {
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Characters an 8.3 name may hold besides letters and digits (bytes 0x80 and above are left out:
 // their meaning depends on the code page).
 bool isShortNameChar(char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+        return true;
     return std::strchr("!#$%&'()-@^_`{}~", c) != nullptr && c != '\0';
 }
 
@@ -37,15 +40,19 @@ bool decodeUtf8(std::string_view text, std::vector<std::uint16_t>& units) {
         } else {
             return false;
         }
-        if (i + extra >= text.size() && extra != 0) return false;
+        if (i + extra >= text.size() && extra != 0)
+            return false;
         for (std::size_t k = 1; k <= extra; ++k) {
             const auto c = static_cast<std::uint8_t>(text[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
+            if ((c & 0xC0) != 0x80)
+                return false;
             code = (code << 6) | (c & 0x3F);
         }
         i += extra + 1;
-        if (code >= 0xD800 && code <= 0xDFFF) return false;
-        if (code > 0x10FFFF) return false;
+        if (code >= 0xD800 && code <= 0xDFFF)
+            return false;
+        if (code > 0x10FFFF)
+            return false;
         if (code >= 0x10000) {
             code -= 0x10000;
             units.push_back(static_cast<std::uint16_t>(0xD800 + (code >> 10)));
@@ -80,25 +87,32 @@ void appendUtf8(std::string& out, std::uint32_t code) {
 std::optional<ShortName> plainShortName(std::string_view name) {
     const std::size_t dot = name.find('.');
     const std::string_view base = name.substr(0, dot);
-    const std::string_view ext = dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
-    if (base.empty() || base.size() > 8) return std::nullopt;
-    if (dot != std::string_view::npos && (ext.empty() || ext.size() > 3)) return std::nullopt;
+    const std::string_view ext =
+        dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8)
+        return std::nullopt;
+    if (dot != std::string_view::npos && (ext.empty() || ext.size() > 3))
+        return std::nullopt;
     ShortName slot;
     slot.fill(' ');
     for (std::size_t i = 0; i < base.size(); ++i) {
-        if (!isShortNameChar(base[i])) return std::nullopt;
+        if (!isShortNameChar(base[i]))
+            return std::nullopt;
         slot[i] = static_cast<std::uint8_t>(upper(base[i]));
     }
     for (std::size_t i = 0; i < ext.size(); ++i) {
-        if (!isShortNameChar(ext[i])) return std::nullopt;
+        if (!isShortNameChar(ext[i]))
+            return std::nullopt;
         slot[8 + i] = static_cast<std::uint8_t>(upper(ext[i]));
     }
-    if (slot[0] == kEntryDeleted) slot[0] = kEntryKanjiE5;
+    if (slot[0] == kEntryDeleted)
+        slot[0] = kEntryKanjiE5;
     return slot;
 }
 
 bool isStorableName(std::string_view name) {
-    if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+    if (name.empty() || name.size() > 255 || name == "." || name == "..")
+        return false;
     for (char c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\"*/:<>?\\|", c) != nullptr)
             return false;
@@ -113,8 +127,10 @@ std::optional<ShortName> generateShortName(std::string_view longName,
     // extension is what follows the last dot.
     std::string stripped;
     for (char c : longName) {
-        if (c == ' ') continue;
-        if (c == '.' && stripped.empty()) continue;
+        if (c == ' ')
+            continue;
+        if (c == '.' && stripped.empty())
+            continue;
         stripped += c;
     }
     const std::size_t lastDot = stripped.rfind('.');
@@ -122,14 +138,17 @@ std::optional<ShortName> generateShortName(std::string_view longName,
     std::string ext;
     auto fit = [](char c) { return isShortNameChar(c) ? upper(c) : '_'; };
     for (std::size_t i = 0; i < stripped.size() && i < lastDot; ++i) {
-        if (stripped[i] == '.') continue;
-        if (base.size() < 8) base += fit(stripped[i]);
+        if (stripped[i] == '.')
+            continue;
+        if (base.size() < 8)
+            base += fit(stripped[i]);
     }
     if (lastDot != std::string::npos) {
         for (std::size_t i = lastDot + 1; i < stripped.size() && ext.size() < 3; ++i)
             ext += fit(stripped[i]);
     }
-    if (base.empty()) base.push_back('_');
+    if (base.empty())
+        base.push_back('_');
     for (std::uint32_t n = 1; n <= 999999; ++n) {
         char tail[8];
         const int tailLength = std::snprintf(tail, sizeof tail, "~%u", static_cast<unsigned>(n));
@@ -139,8 +158,10 @@ std::optional<ShortName> generateShortName(std::string_view longName,
         std::memcpy(slot.data(), base.data(), keep);
         std::memcpy(slot.data() + keep, tail, static_cast<std::size_t>(tailLength));
         std::memcpy(slot.data() + 8, ext.data(), ext.size());
-        if (slot[0] == kEntryDeleted) slot[0] = kEntryKanjiE5;
-        if (!taken(slot)) return slot;
+        if (slot[0] == kEntryDeleted)
+            slot[0] = kEntryKanjiE5;
+        if (!taken(slot))
+            return slot;
     }
     return std::nullopt;
 }
@@ -156,11 +177,13 @@ std::uint8_t longNameChecksum(const std::uint8_t* name11) {
 std::optional<std::vector<LongNameEntry>> makeLongNameSlots(std::string_view name,
                                                             const ShortName& shortName) {
     std::vector<std::uint16_t> units;
-    if (!decodeUtf8(name, units) || units.empty() || units.size() > 255) return std::nullopt;
+    if (!decodeUtf8(name, units) || units.empty() || units.size() > 255)
+        return std::nullopt;
     const std::size_t count = (units.size() + kLongNameUnitsPerSlot - 1) / kLongNameUnitsPerSlot;
     // After the name: one 0x0000 terminator when there is room, then 0xFFFF padding.
     std::vector<std::uint16_t> padded = units;
-    if (padded.size() < count * kLongNameUnitsPerSlot) padded.push_back(0x0000);
+    if (padded.size() < count * kLongNameUnitsPerSlot)
+        padded.push_back(0x0000);
     padded.resize(count * kLongNameUnitsPerSlot, 0xFFFF);
 
     const std::uint8_t checksum = longNameChecksum(shortName.data());
@@ -173,9 +196,12 @@ std::optional<std::vector<LongNameEntry>> makeLongNameSlots(std::string_view nam
         slot.attributes = attribute::kLongName;
         slot.checksum = checksum;
         const std::uint16_t* part = padded.data() + k * kLongNameUnitsPerSlot;
-        for (int i = 0; i < 5; ++i) writeLittleEndian16(slot.name1 + 2 * i, part[i]);
-        for (int i = 0; i < 6; ++i) writeLittleEndian16(slot.name2 + 2 * i, part[5 + i]);
-        for (int i = 0; i < 2; ++i) writeLittleEndian16(slot.name3 + 2 * i, part[11 + i]);
+        for (int i = 0; i < 5; ++i)
+            writeLittleEndian16(slot.name1 + 2 * i, part[i]);
+        for (int i = 0; i < 6; ++i)
+            writeLittleEndian16(slot.name2 + 2 * i, part[5 + i]);
+        for (int i = 0; i < 2; ++i)
+            writeLittleEndian16(slot.name3 + 2 * i, part[11 + i]);
     }
     return slots;
 }
@@ -197,9 +223,11 @@ std::string utf16ToUtf8(const std::vector<std::uint16_t>& units) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (upper(a[i]) != upper(b[i])) return false;
+        if (upper(a[i]) != upper(b[i]))
+            return false;
     }
     return true;
 }

@@ -11,19 +11,24 @@ bool FatTable::load(IBlockSource& volume, const FatGeometry& geometry) {
     const std::uint64_t used = fatEntryByteOffset(geometry.type, geometry.clusterLimit - 1) +
                                fatEntryByteCount(geometry.type);
     const std::uint64_t sectors = (used + geometry.bytesPerSector - 1) / geometry.bytesPerSector;
-    bytes_.assign(static_cast<std::size_t>(std::min(geometry.fatBytes(), sectors * geometry.bytesPerSector)), 0);
+    bytes_.assign(
+        static_cast<std::size_t>(std::min(geometry.fatBytes(), sectors * geometry.bytesPerSector)),
+        0);
     dirty_.clear();
     links_.clear();
-    if (!volume.readAt(geometry.fatOffset(0), bytes_.data(), bytes_.size())) return false;
+    if (!volume.readAt(geometry.fatOffset(0), bytes_.data(), bytes_.size()))
+        return false;
     freeCount_ = 0;
     for (std::uint32_t c = kFirstCluster; c < geometry_.clusterLimit; ++c) {
-        if (get(c) == kFreeCluster) ++freeCount_;
+        if (get(c) == kFreeCluster)
+            ++freeCount_;
     }
     return true;
 }
 
 std::uint32_t FatTable::get(std::uint32_t cluster) const {
-    if (!geometry_.isDataCluster(cluster)) return endOfChainMark(geometry_.type);
+    if (!geometry_.isDataCluster(cluster))
+        return endOfChainMark(geometry_.type);
     return readFatEntry(bytes_.data(), bytes_.size(), geometry_.type, cluster)
         .value_or(endOfChainMark(geometry_.type));
 }
@@ -33,12 +38,16 @@ bool FatTable::isFree(std::uint32_t cluster) const {
 }
 
 void FatTable::set(std::uint32_t cluster, std::uint32_t value, bool link) {
-    if (!geometry_.isDataCluster(cluster)) return;
+    if (!geometry_.isDataCluster(cluster))
+        return;
     const bool wasFree = get(cluster) == kFreeCluster;
-    if (!writeFatEntry(bytes_.data(), bytes_.size(), geometry_.type, cluster, value)) return;
+    if (!writeFatEntry(bytes_.data(), bytes_.size(), geometry_.type, cluster, value))
+        return;
     const bool isFreeNow = value == kFreeCluster;
-    if (wasFree && !isFreeNow) --freeCount_;
-    if (!wasFree && isFreeNow) ++freeCount_;
+    if (wasFree && !isFreeNow)
+        --freeCount_;
+    if (!wasFree && isFreeNow)
+        ++freeCount_;
     markDirty(cluster, link);
 }
 
@@ -48,9 +57,11 @@ void FatTable::markDirty(std::uint32_t cluster, bool link) {
     const std::uint64_t last = first + fatEntryByteCount(geometry_.type) - 1;
     for (std::uint64_t byte : {first, last}) {
         const auto sector = static_cast<std::uint32_t>(byte / geometry_.bytesPerSector);
-        if (std::uint64_t{sector} * geometry_.bytesPerSector >= bytes_.size()) continue;
+        if (std::uint64_t{sector} * geometry_.bytesPerSector >= bytes_.size())
+            continue;
         dirty_.insert(sector);
-        if (link) links_.insert(sector);
+        if (link)
+            links_.insert(sector);
     }
 }
 
@@ -59,14 +70,17 @@ std::optional<FreeRun> FatTable::largestFreeRun() const {
     FreeRun current;
     for (std::uint32_t c = kFirstCluster; c < geometry_.clusterLimit; ++c) {
         if (get(c) == kFreeCluster) {
-            if (current.length == 0) current.start = c;
+            if (current.length == 0)
+                current.start = c;
             ++current.length;
-            if (current.length > best.length) best = current;
+            if (current.length > best.length)
+                best = current;
         } else {
             current.length = 0;
         }
     }
-    if (best.length == 0) return std::nullopt;
+    if (best.length == 0)
+        return std::nullopt;
     return best;
 }
 
@@ -82,14 +96,18 @@ bool FatTable::flush(IBlockTarget& volume) {
     };
     bool wroteNew = false;
     for (std::uint32_t sector : dirty_) {
-        if (links_.count(sector) != 0) continue;
-        if (!writeSector(sector)) return false;
+        if (links_.count(sector) != 0)
+            continue;
+        if (!writeSector(sector))
+            return false;
         wroteNew = true;
     }
     // The new entries are durable before an existing chain is linked to them.
-    if (wroteNew && !links_.empty() && !volume.flush()) return false;
+    if (wroteNew && !links_.empty() && !volume.flush())
+        return false;
     for (std::uint32_t sector : links_) {
-        if (!writeSector(sector)) return false;
+        if (!writeSector(sector))
+            return false;
     }
     dirty_.clear();
     links_.clear();

@@ -47,16 +47,21 @@ public:
 
     FileExistence exists(std::string_view path) override {
         switch (fs_->lookup(path).outcome) {
-            case fat::Lookup::found: return FileExistence::present;
-            case fat::Lookup::missing: return FileExistence::missing;
-            case fat::Lookup::unreadable: break;
+            case fat::Lookup::found:
+                return FileExistence::present;
+            case fat::Lookup::missing:
+                return FileExistence::missing;
+            case fat::Lookup::unreadable:
+                break;
         }
         return FileExistence::accessDenied;
     }
     std::unique_ptr<IDiskStream> open(std::string_view path, OpenMode mode) override {
         return fs_->open(path, mode);
     }
-    bool rename(std::string_view from, std::string_view to) override { return fs_->rename(from, to); }
+    bool rename(std::string_view from, std::string_view to) override {
+        return fs_->rename(from, to);
+    }
     bool remove(std::string_view path) override { return fs_->remove(path); }
     bool makeFolder(std::string_view path) override { return fs_->makeFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return fs_->freeBytes(); }
@@ -64,9 +69,11 @@ public:
     bool clusterChain(std::string_view path, std::vector<std::uint16_t>& chain) override {
         chain.clear();
         const fat::LookupResult found = fs_->lookup(path);
-        if (found.outcome != fat::Lookup::found || found.isRoot) return false;
+        if (found.outcome != fat::Lookup::found || found.isRoot)
+            return false;
         const fat::FatGeometry& geometry = fs_->geometry();
-        if (!geometry.isDataCluster(found.item.firstCluster)) return false;
+        if (!geometry.isDataCluster(found.item.firstCluster))
+            return false;
         // The chain as the FAT holds it, cut where it leaves the volume or repeats.
         const fat::ClusterChain clusters = fs_->chain(found.item.firstCluster);
         for (std::uint32_t cluster : clusters.clusters)
@@ -83,7 +90,8 @@ std::unique_ptr<IDiskFiles> mountImage(std::unique_ptr<fat::IBlockTarget> device
                                        const std::string& rootPath, int partition) {
     std::string reason;
     auto fs = fat::FatFileSystem::mount(std::move(device), partition, reason);
-    if (!fs) return std::make_unique<UnreadableImage>(rootPath, FileExistence::missing, reason);
+    if (!fs)
+        return std::make_unique<UnreadableImage>(rootPath, FileExistence::missing, reason);
     return std::make_unique<ImageDiskFiles>(rootPath, std::move(fs));
 }
 

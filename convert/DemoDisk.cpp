@@ -1,4 +1,4 @@
-#include "cli/DemoDisk.h"
+#include "convert/DemoDisk.h"
 
 #include <unistd.h>
 
@@ -8,17 +8,18 @@
 #include <memory>
 #include <vector>
 
-#include "cli/DemoMusic.h"
 #include "codec/BlockBuffer.h"
+#include "convert/DemoMusic.h"
 #include "convert/TrackConverter.h"
 #include "disk/DiskLayout.h"
 #include "disk/EventTable.h"
 #include "disk/SongFileLayout.h"
+#include "disk/SongListEntry.h"
 #include "volume/fat/FatFormat.h"
 #include "volume/fat/ImageDiskFiles.h"
 #include "wavefile/WaveFile.h"
 
-namespace korvo::cli {
+namespace korvo {
 
 namespace {
 
@@ -33,46 +34,23 @@ bool writeDiskFile(IDiskFiles& disk, const std::string& path,
 }
 
 std::vector<std::uint8_t> songListEntryBytes(SongNumber number, const char* name) {
-    std::vector<std::uint8_t> entry(kSongListEntryBytes, 0);
-    entry[4] = static_cast<std::uint8_t>(number >> 8);
-    entry[5] = static_cast<std::uint8_t>(number);
-    std::memcpy(entry.data() + 6, name, std::min<std::size_t>(std::strlen(name), 12));
-    entry[18] = 1;  // 44100 Hz, not protected
-    entry[19] = 1;  // MT2: 12-byte blocks
-    return entry;
+    SongListEntry entry;
+    entry.number = number;
+    std::memcpy(entry.name, name, std::min<std::size_t>(std::strlen(name), sizeof entry.name));
+    entry.flags = 1;     // 44100 Hz, not protected
+    entry.dataType = 1;  // MT2: 12-byte blocks
+    std::vector<std::uint8_t> bytes(kSongListEntryBytes, 0);
+    encodeSongListEntry(entry, bytes.data());
+    return bytes;
 }
 
-// A wave file of the demo music, made with our own wave writer.
+// A wave file of the demo music in whole blocks, made with our own wave writer.
 bool writeWave(const std::string& path, const std::vector<std::int16_t>& interleaved,
                std::uint16_t channels, std::uint32_t sampleRate) {
-    auto file = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
-    if (!file || !file->open(path, KorvoLib::Korvo::IWaveFile::kCreate) ||
-        !file->setDataPosition(0)) {
-        return false;
-    }
-    std::vector<BlockBuffer> buffers(channels, BlockBuffer(6));
-    std::vector<BlockBuffer*> pointers;
-    for (auto& buffer : buffers) {
-        pointers.push_back(&buffer);
-    }
-    const std::size_t frames = interleaved.size() / channels;
-    const std::size_t blocks = frames / BlockBuffer::kSamples;
-    for (std::size_t block = 0; block < blocks; ++block) {
-        for (std::uint16_t c = 0; c < channels; ++c) {
-            for (int k = 0; k < BlockBuffer::kSamples; ++k) {
-                buffers[c].samples[k] = interleaved[(block * 16 + k) * channels + c];
-            }
-        }
-        if (!file->writeBlock(pointers.data(), channels)) {
-            return false;
-        }
-    }
-    if (!file->close() || !file->open(path, KorvoLib::Korvo::IWaveFile::kUpdate)) {
-        return false;
-    }
-    const KorvoLib::Korvo::WaveFormat format{channels, sampleRate,
-                                             static_cast<std::uint32_t>(blocks * 16)};
-    return file->writeHeader(format) && file->close();
+    const std::size_t frames =
+        interleaved.size() / channels / BlockBuffer::kSamples * BlockBuffer::kSamples;
+    return KorvoLib::Korvo::writeInterleavedWave(path, KorvoLib::Korvo::kWaveTypeRiff, channels,
+                                                 sampleRate, interleaved.data(), frames);
 }
 
 // Imports a wave into the virtual tracks through the same engine run as the import command.
@@ -164,4 +142,4 @@ bool makeDemoDisk(const std::string& imagePath, std::string& message) {
     return true;
 }
 
-}  // namespace korvo::cli
+}  // namespace korvo

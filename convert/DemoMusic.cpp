@@ -1,10 +1,10 @@
-#include "cli/DemoMusic.h"
+#include "convert/DemoMusic.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-namespace korvo::cli {
+namespace korvo {
 
 namespace {
 
@@ -100,4 +100,4 @@ DemoMusic synthesiseDemoMusic(std::uint32_t sampleRate) {
     return music;
 }
 
-}  // namespace korvo::cli
+}  // namespace korvo

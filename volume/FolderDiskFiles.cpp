@@ -1,4 +1,4 @@
-#include "disk/FolderDiskFiles.h"
+#include "volume/FolderDiskFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "disk/FolderStream.h"
+#include "volume/FolderStream.h"
 #include "volume/HostVolume.h"
 
 namespace korvo {

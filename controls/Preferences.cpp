@@ -1,4 +1,4 @@
-#include "app/Preferences.h"
+#include "controls/Preferences.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +29,9 @@ QString defaultPreferenceFile() {
     return QDir(config).filePath(name);
 }
 
-void setPreferenceFile(const QString& path) { currentFile() = path; }
+void setPreferenceFile(const QString& path) {
+    currentFile() = path;
+}
 
 QString preferenceFile() {
     if (currentFile().isEmpty()) {

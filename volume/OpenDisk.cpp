@@ -1,7 +1,8 @@
 #include <sys/stat.h>
 
-#include "disk/DiskFiles.h"
-#include "disk/FolderDiskFiles.h"
+#include "volume/OpenDisk.h"
+
+#include "volume/FolderDiskFiles.h"
 #include "volume/fat/ImageDiskFiles.h"
 
 namespace korvo {

@@ -1,4 +1,4 @@
-#include "convert/ProgressState.h"
+#include "convert/ProgressUI.h"
 
 #include <algorithm>
 

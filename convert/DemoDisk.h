@@ -5,9 +5,9 @@
 
 #include <string>
 
-namespace korvo::cli {
+namespace korvo {
 
 // Writes the image; false with a message on failure.
 bool makeDemoDisk(const std::string& imagePath, std::string& message);
 
-}  // namespace korvo::cli
+}  // namespace korvo

@@ -3,9 +3,10 @@
 
 #include <random>
 
-#include "disk/FolderDiskFiles.h"
-#include "disk/FolderStream.h"
-#include "tests/disk/Unprivileged.h"
+#include "volume/FolderDiskFiles.h"
+#include "volume/FolderStream.h"
+#include "volume/OpenDisk.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/FatImages.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace korvo::cli {
+namespace korvo {
 
 struct DemoMusic {
     std::uint32_t sampleRate = 44100;
@@ -16,4 +16,4 @@ struct DemoMusic {
 
 DemoMusic synthesiseDemoMusic(std::uint32_t sampleRate);
 
-}  // namespace korvo::cli
+}  // namespace korvo

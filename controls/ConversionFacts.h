@@ -1,7 +1,7 @@
 #pragma once
-// What the wave file dialogs ask the conversion engine while the user picks a file: the wave's
+// What the wave file dialogs ask the track converter while the user picks a file: the wave's
 // properties, the room a conversion needs, and free space. The main window hands the dialogs a
-// CConverterEngine over its track converter; tests hand them a double.
+// CTrackConverterFacts over its track converter; tests hand them a double.
 
 #include <cstdint>
 #include <optional>
@@ -13,9 +13,9 @@ namespace korvo {
 
 class CTrackConverter;
 
-class IConversionEngine {
+class IConversionFacts {
 public:
-    virtual ~IConversionEngine() = default;
+    virtual ~IConversionFacts() = default;
 
     // Free bytes on the recorder disk; nullopt when they cannot be learnt.
     virtual std::optional<std::uint64_t> recorderFreeBytes() = 0;
@@ -32,9 +32,9 @@ public:
     virtual std::uint64_t neededHostBytes(int fileType) const = 0;
 };
 
-class CConverterEngine : public IConversionEngine {
+class CTrackConverterFacts : public IConversionFacts {
 public:
-    explicit CConverterEngine(CTrackConverter& converter) : converter_(converter) {}
+    explicit CTrackConverterFacts(CTrackConverter& converter) : converter_(converter) {}
 
     std::optional<std::uint64_t> recorderFreeBytes() override;
     std::optional<std::uint64_t> folderFreeBytes(const std::string& folder) override;

@@ -1,4 +1,4 @@
-#include "convert/ProgressState.h"
+#include "convert/ProgressUI.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ protected:
     void refresh() override { ++refreshes; }
 };
 
-TEST(ProgressState, PercentageOfAShortRangeStartsAboveZeroAndEndsAtHundred) {
+TEST(ProgressUI, PercentageOfAShortRangeStartsAboveZeroAndEndsAtHundred) {
     RecordingProgress progress;
     EXPECT_EQ(progress.percentage(), 1);  // the initial state: range 0 to 100, position 0
     progress.begin(0, 50);
@@ -34,13 +34,13 @@ TEST(ProgressState, PercentageOfAShortRangeStartsAboveZeroAndEndsAtHundred) {
     EXPECT_EQ(progress.percentage(), 100);
 }
 
-TEST(ProgressState, EmptyRangeShowsHundred) {
+TEST(ProgressUI, EmptyRangeShowsHundred) {
     RecordingProgress progress;
     progress.begin(7, 7);
     EXPECT_EQ(progress.percentage(), 100);
 }
 
-TEST(ProgressState, RepaintsOnlyWhenThePercentageChanges) {
+TEST(ProgressUI, RepaintsOnlyWhenThePercentageChanges) {
     RecordingProgress progress;
     progress.begin(0, 100000);
     for (int block = 0; block < 100000; ++block) {
@@ -50,7 +50,7 @@ TEST(ProgressState, RepaintsOnlyWhenThePercentageChanges) {
     EXPECT_EQ(progress.refreshes, progress.eventRounds);
 }
 
-TEST(ProgressState, CancelIsAnsweredAtTheNextPercentageBoundary) {
+TEST(ProgressUI, CancelIsAnsweredAtTheNextPercentageBoundary) {
     RecordingProgress progress;
     progress.begin(0, 1000);
     EXPECT_TRUE(progress.step(0));
@@ -67,7 +67,7 @@ TEST(ProgressState, CancelIsAnsweredAtTheNextPercentageBoundary) {
     EXPECT_TRUE(stopped);
 }
 
-TEST(ProgressState, HugeRangesDoNotOverflow) {
+TEST(ProgressUI, HugeRangesDoNotOverflow) {
     RecordingProgress progress;
     progress.begin(0, INT_MAX);
     EXPECT_TRUE(progress.step(INT_MAX - 1));

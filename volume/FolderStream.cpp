@@ -1,4 +1,4 @@
-#include "disk/FolderStream.h"
+#include "volume/FolderStream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/StatusMessages.h"
+#include "convert/StatusMessages.h"
 
 #include <array>
 

@@ -1,0 +1,37 @@
+#include "controls/ConversionFacts.h"
+
+#include "convert/TrackConverter.h"
+#include "volume/HostVolume.h"
+
+namespace korvo {
+
+std::optional<std::uint64_t> CTrackConverterFacts::recorderFreeBytes() {
+    return converter_.diskFreeBytes();
+}
+
+std::optional<std::uint64_t> CTrackConverterFacts::folderFreeBytes(const std::string& folder) {
+    return hostFreeBytes(folder);
+}
+
+bool CTrackConverterFacts::openInputWave(const std::string& path) {
+    return converter_.openInputWave(path);
+}
+
+KorvoLib::Korvo::WaveFormat CTrackConverterFacts::inputWave() const {
+    const WaveDescription& wave = converter_.wave();
+    return {wave.channels, wave.sampleRate, wave.frames};
+}
+
+void CTrackConverterFacts::computeImportRange() {
+    converter_.computeImportRange();
+}
+
+std::uint64_t CTrackConverterFacts::neededDiskBytes() const {
+    return converter_.neededDiskBytes();
+}
+
+std::uint64_t CTrackConverterFacts::neededHostBytes(int fileType) const {
+    return converter_.neededHostBytes(fileType);
+}
+
+}  // namespace korvo
