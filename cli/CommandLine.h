@@ -30,6 +30,9 @@ struct Options {
     std::string format;
     std::string file;
     std::string name;
+    std::string mountPoint;
+    bool readOnly = false;
+    bool foreground = false;
 };
 
 // A failure of the engine: its message as the last line on standard error, its code as the

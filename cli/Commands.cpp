@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/MountCommands.h"
 #include "cli/TerminalProgress.h"
 #include "convert/DemoDisk.h"
 #include "convert/StatusMessages.h"
@@ -320,6 +321,7 @@ int run(int argc, char** argv) {
     line.trackOption(rename);
     rename->add_option("NAME", options.name, "new name (7-bit ASCII, cut to 8 characters)")
         ->required();
+    addMountCommands(line);
     auto* demo = line.add("make-demo-disk", "write a demo disk image", commandMakeDemoDisk);
     demo->add_option("IMAGE", options.disk, "image file to write")->required();
     demo->add_flag("--quiet", options.quiet, "no messages");
