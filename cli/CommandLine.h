@@ -51,6 +51,9 @@ std::string nameText(const std::string& name);
 // "T.V" of a virtual-track index.
 std::string trackLabel(int v);
 
+// Says why the disk's lock was refused (another program writes the disk), if it was.
+void reportLockProblem(const CTrackConverter& converter);
+
 // The converter on the disk, with its song list read; nullopt status on success.
 std::optional<int> openDisk(CTrackConverter& converter, const Options& options);
 // Disk, song list and the song the user named (N is the stored number plus one).

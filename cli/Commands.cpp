@@ -35,6 +35,7 @@ int commandInfo(const Options& options) {
     converter.setDiskOptions(DiskOptions{options.device, options.partition});
     const int check = converter.checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
+        reportLockProblem(converter);
         return failWith(check);
     }
     if (auto failed = openDisk(converter, options)) {
@@ -205,6 +206,7 @@ int commandImport(const Options& options) {
     converter.setProgress(nullptr);
     progress.finish();
     if (!done) {
+        reportLockProblem(converter);
         if (!converter.volumeProblem().empty()) {
             std::cerr << "korvowav-cli: " << converter.volumeProblem()
                       << ". Import needs to read the recorder volume for the new takes' "
@@ -244,6 +246,7 @@ int commandRename(const Options& options) {
             std::cerr << kUndisplayableNameMessage << '\n';
             return kExitNameRefused;
         case CTrackConverter::RenameResult::failed:
+            reportLockProblem(converter);
             return failWith(converter.status());
         case CTrackConverter::RenameResult::unchanged:
             if (!options.quiet) {

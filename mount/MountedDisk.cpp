@@ -214,6 +214,9 @@ struct CMountedDisk::DecodedRun {
 
 CMountedDisk::CMountedDisk(MountSettings settings) : settings_(std::move(settings)) {
     converter_.setPolarity(true);
+    if (!settings_.readOnly) {
+        converter_.holdWriteLock();  // one writer at a time, for as long as the mount lasts
+    }
     converter_.setRootPath(settings_.disk);
     converter_.setDiskOptions(settings_.options);
     clock_gettime(CLOCK_REALTIME, &mounted_);
@@ -247,7 +250,7 @@ bool CMountedDisk::rebuild(std::string& problem) {
     songs_.clear();
     const int check = converter_.checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
-        problem = messageOf(check);
+        problem = converter_.lockProblem().empty() ? messageOf(check) : converter_.lockProblem();
         return false;
     }
     if (!converter_.refreshSongList()) {
