@@ -29,9 +29,10 @@ using nlohmann::json;
 
 constexpr const char* kDiskJson = "disk.json";
 constexpr const char* kSongJson = "song.json";
-// Decoded blocks are cached in runs of this many blocks (32 KiB of mono samples), and this many
+// Decoded blocks are cached in runs of this many blocks (128 KiB of mono samples, what the
+// kernel asks for at once when it reads ahead), and this many
 // runs are kept: enough for a few readers going through different files at once.
-constexpr std::uint32_t kBlocksPerRun = 1024;
+constexpr std::uint32_t kBlocksPerRun = 4096;
 constexpr std::size_t kCachedRuns = 32;
 constexpr std::size_t kCursors = 8;
 constexpr std::uint32_t kBytesPerMonoBlock = kFramesPerBlock * 2;
@@ -223,6 +224,14 @@ CMountedDisk::CMountedDisk(MountSettings settings) : settings_(std::move(setting
 }
 
 CMountedDisk::~CMountedDisk() {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    readAheadWanted_.notify_all();
+    if (readAhead_.joinable()) {
+        readAhead_.join();
+    }
     for (auto& [id, handle] : handles_) {
         if (handle->fd >= 0) {
             ::close(handle->fd);
@@ -583,7 +592,49 @@ long CMountedDisk::read(std::uint64_t handle, char* out, std::size_t size, std::
     if (track == folder->tracks.end()) {
         return -ESTALE;
     }
-    return readTrack(*folder, *track, out, size, offset);
+    const long result = readTrack(*folder, *track, out, size, offset);
+    // A sequential reader asks for the next run soon.
+    const std::uint64_t runBytes = std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
+    const auto header = headers_.find({folder->number, track->virtualTrack});
+    if (result > 0 && header != headers_.end() && offset + result > header->second.size()) {
+        const std::uint64_t last = offset + result - 1 - header->second.size();
+        readAhead(folder->number, track->virtualTrack,
+                  static_cast<std::uint32_t>(last / runBytes + 1));
+    }
+    return result;
+}
+
+void CMountedDisk::readAhead(SongNumber song, int virtualTrack, std::uint32_t run) {
+    // Started on first use: a detached mount forks after loading, and threads do not survive
+    // a fork.
+    if (!readAhead_.joinable()) {
+        readAhead_ = std::thread([this] { readAheadLoop(); });
+    }
+    readAheadRun_ = std::make_tuple(song, virtualTrack, run);
+    readAheadWanted_.notify_one();
+}
+
+void CMountedDisk::readAheadLoop() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        readAheadWanted_.wait(lock, [this] { return ending_ || readAheadRun_.has_value(); });
+        if (ending_) {
+            return;
+        }
+        const auto [song, virtualTrack, run] = *readAheadRun_;
+        readAheadRun_.reset();
+        const auto folder = std::find_if(songs_.begin(), songs_.end(),
+                                         [&](const SongFolder& f) { return f.number == song; });
+        if (folder == songs_.end() || !folder->song) {
+            continue;
+        }
+        for (const auto& track : folder->tracks) {
+            if (track.virtualTrack == virtualTrack &&
+                std::uint64_t{run} * kBlocksPerRun < track.blocks) {
+                decodedRun(*folder, track, run);
+            }
+        }
+    }
 }
 
 long CMountedDisk::readTrack(const SongFolder& folder, const TrackFile& track, char* out,
@@ -663,7 +714,15 @@ const std::vector<char>* CMountedDisk::decodedRun(const SongFolder& folder, cons
             return nullptr;
         }
     }
-    auto decoded = std::make_unique<DecodedRun>();
+    // The oldest run's buffer is reused once the cache is full: a fresh one per run would be
+    // zero-filled and faulted in page by page.
+    std::unique_ptr<DecodedRun> decoded;
+    if (runs_.size() >= kCachedRuns) {
+        decoded = std::move(runs_.back());
+        runs_.pop_back();
+    } else {
+        decoded = std::make_unique<DecodedRun>();
+    }
     decoded->song = folder.number;
     decoded->virtualTrack = track.virtualTrack;
     decoded->run = run;
@@ -684,9 +743,6 @@ const std::vector<char>* CMountedDisk::decodedRun(const SongFolder& folder, cons
     }
     reader.next = end;
     runs_.push_front(std::move(decoded));
-    if (runs_.size() > kCachedRuns) {
-        runs_.pop_back();
-    }
     return &runs_.front()->bytes;
 }
 

@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -32,6 +33,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "codec/BlockBuffer.h"
@@ -115,6 +118,10 @@ private:
     int startStaging(const SongFolder& folder, const std::string& path, const std::string& fileName,
                      std::uint64_t& handle);
     int importStaged(Handle& handle);
+    // Decodes the run after the one a sequential reader just got, on a thread of its own, so
+    // that it is ready when the next read asks for it.
+    void readAhead(SongNumber song, int virtualTrack, std::uint32_t run);
+    void readAheadLoop();
     int errnoOfStatus(int status) const;
     void log(const std::string& line) const;
 
@@ -130,6 +137,10 @@ private:
     std::list<std::unique_ptr<DecodedRun>> runs_;
     std::map<std::pair<SongNumber, int>, std::vector<char>> headers_;
     struct timespec mounted_ {};
+    std::thread readAhead_;
+    std::condition_variable readAheadWanted_;
+    std::optional<std::tuple<SongNumber, int, std::uint32_t>> readAheadRun_;
+    bool ending_ = false;
 };
 
 }  // namespace korvo::mount
