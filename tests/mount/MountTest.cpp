@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -341,6 +342,56 @@ TEST(Mount, RenamingAFileRenamesTheTrackAndOneWriterHoldsTheDisk) {
     const auto tracks = json::parse(runCli({"tracks", image, "--song", "1", "--json"}).out);
     EXPECT_EQ(tracks[0]["name"], "BASS");
     EXPECT_TRUE(fsckFat(image).clean());
+}
+
+// The song's recorder files under their final names (leftover temporary takes are not part of
+// the song).
+std::map<std::string, std::vector<std::uint8_t>> songState(const std::string& image) {
+    auto files = songFiles(image);
+    std::erase_if(files, [](const auto& file) {
+        const std::string& name = file.first;
+        return !(name.ends_with(".QMT") || name.ends_with(".KRV"));
+    });
+    return files;
+}
+
+TEST(Mount, KillingTheMountDuringACopyLeavesTheSongAsBeforeOrAsAfter) {
+    KORVO_SKIP_WITHOUT_FAT_TOOLS();
+    if (!fuseUnavailable().empty()) {
+        GTEST_SKIP() << fuseUnavailable();
+    }
+    MountDisk fixture;
+    const std::string pristine = fixture.image(fat::FatType::fat16, "pristine.img");
+    const std::string wave = fixture.wave("LONG.wav", 1, 44100, 60 * 44100);
+    const auto before = songState(pristine);
+    const std::string direct = fixture.file("direct.img");
+    std::filesystem::copy_file(pristine, direct);
+    ASSERT_EQ(runCli({"import", direct, "--song", "1", "--track", "6.1", wave}).exitStatus, 0);
+    const auto after = songState(direct);
+
+    int seenBefore = 0;
+    int seenAfter = 0;
+    for (const int delay : {50, 150, 300, 600, 1200}) {
+        const std::string image = fixture.file("killed.img");
+        std::filesystem::copy_file(pristine, image,
+                                   std::filesystem::copy_options::overwrite_existing);
+        CliMount mount(image, fixture.file("mnt"));
+        ASSERT_TRUE(mount.mounted()) << mount.whyNot();
+        std::thread copy([&] {
+            runCommand("cp " + shellQuote(wave) + " " +
+                       shellQuote(fixture.file("mnt") + "/01 MOUNTED/6.1 LONG.wav"));
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        mount.kill();
+        copy.join();
+        const auto state = songState(image);
+        EXPECT_TRUE(state == before || state == after) << "killed after " << delay << " ms";
+        seenBefore += state == before;
+        seenAfter += state == after;
+        EXPECT_TRUE(fsckFat(image).clean()) << delay << " ms: " << fsckFat(image).output;
+    }
+    RecordProperty("before", seenBefore);
+    RecordProperty("after", seenAfter);
 }
 
 }  // namespace
