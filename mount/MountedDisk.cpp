@@ -621,7 +621,9 @@ void CMountedDisk::readAheadLoop() {
         if (ending_) {
             return;
         }
-        const auto [song, virtualTrack, run] = *readAheadRun_;
+        const SongNumber song = std::get<0>(*readAheadRun_);
+        const int virtualTrack = std::get<1>(*readAheadRun_);
+        const std::uint32_t run = std::get<2>(*readAheadRun_);
         readAheadRun_.reset();
         const auto folder = std::find_if(songs_.begin(), songs_.end(),
                                          [&](const SongFolder& f) { return f.number == song; });

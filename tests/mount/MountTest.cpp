@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/CliMount.h"
@@ -355,6 +356,21 @@ std::map<std::string, std::vector<std::uint8_t>> songState(const std::string& im
     return files;
 }
 
+bool onlyLostClusters(const std::string& fsckOutput) {
+    std::istringstream lines(fsckOutput);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const bool expected = line.empty() || line.starts_with("fsck.fat") ||
+                              line.starts_with("Reclaimed ") ||
+                              line.starts_with("Leaving filesystem unchanged") ||
+                              line.find(" files, ") != std::string::npos;
+        if (!expected) {
+            return false;
+        }
+    }
+    return true;
+}
+
 TEST(Mount, KillingTheMountDuringACopyLeavesTheSongAsBeforeOrAsAfter) {
     KORVO_SKIP_WITHOUT_FAT_TOOLS();
     if (!fuseUnavailable().empty()) {
@@ -388,7 +404,11 @@ TEST(Mount, KillingTheMountDuringACopyLeavesTheSongAsBeforeOrAsAfter) {
         EXPECT_TRUE(state == before || state == after) << "killed after " << delay << " ms";
         seenBefore += state == before;
         seenAfter += state == after;
-        EXPECT_TRUE(fsckFat(image).clean()) << delay << " ms: " << fsckFat(image).output;
+        // A kill while a take is written may leave its clusters allocated without a directory
+        // entry (the file system writes data, then the FAT, then the entry); nothing else.
+        const auto check = fsckFat(image);
+        EXPECT_TRUE(check.clean() || onlyLostClusters(check.output))
+            << delay << " ms: " << check.output;
     }
     RecordProperty("before", seenBefore);
     RecordProperty("after", seenAfter);
