@@ -14,7 +14,7 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test package demo screenshot fuzz clean
+.PHONY: deps configure build test package demo screenshot fuzz bench-mount clean
 
 deps:
 	@missing=""; \
