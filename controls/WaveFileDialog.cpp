@@ -1,5 +1,6 @@
 #include "controls/WaveFileDialog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -154,13 +155,27 @@ CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionFacts* facts, QWidget* paren
     folderChanged(directory().absolutePath());
     connect(this, &QFileDialog::directoryEntered, this, &CWaveFileSaveDialog::folderChanged);
     connect(this, &QFileDialog::filterSelected, this, [this] { typeChanged(); });
+    if (QLineEdit* box = fileNameBox(); box != nullptr) {
+        connect(box, &QLineEdit::textChanged, this, &CWaveFileSaveDialog::nameChanged);
+    }
 }
 
 void CWaveFileSaveDialog::folderChanged(const QString& folder) {
     if (facts_ == nullptr) {
         return;
     }
+    shownFolder_ = QDir(folder).absolutePath();
     setField(kDriveFreeSpace, shownBytes(facts_->folderFreeBytes(folder.toStdString())));
+}
+
+void CWaveFileSaveDialog::nameChanged(const QString& name) {
+    // A name with a folder part writes into that folder, which may lie on another file system.
+    const QString target =
+        name.contains('/') ? QFileInfo(QDir(directory()).absoluteFilePath(name)).absolutePath()
+                           : directory().absolutePath();
+    if (QDir(target).absolutePath() != shownFolder_) {
+        folderChanged(target);
+    }
 }
 
 void CWaveFileSaveDialog::typeChanged() {

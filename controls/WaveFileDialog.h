@@ -79,7 +79,11 @@ public:
 
 private:
     void folderChanged(const QString& folder);
+    // The folder part of a typed name decides whose free space shows.
+    void nameChanged(const QString& name);
     void typeChanged();
+
+    QString shownFolder_;
 };
 
 }  // namespace korvo

@@ -207,5 +207,22 @@ TEST_F(WaveFileDialogTest, SaveFolderChangeShowsThatFoldersFreeSpace) {
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
 }
 
+TEST_F(WaveFileDialogTest, TypedFolderPathShowsTheFreeSpaceOfThatFolder) {
+    ASSERT_TRUE(QDir(folder.path()).mkdir("other"));
+    const QString other = QDir(folder.filePath("other")).absolutePath();
+    CWaveFileSaveDialog dialog(&facts);
+    dialog.setDirectory(folder.path());
+    facts.folderFree = 5000;
+    dialog.fileNameBox()->setText(other + "/take.wav");
+    EXPECT_EQ(facts.askedFolders.back(), other.toStdString());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "5,000");
+
+    // A bare name goes back to the folder the dialog shows.
+    facts.folderFree = 7000;
+    dialog.fileNameBox()->setText("take.wav");
+    EXPECT_EQ(facts.askedFolders.back(), QDir(folder.path()).absolutePath().toStdString());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "7,000");
+}
+
 }  // namespace
 }  // namespace korvo
