@@ -630,7 +630,9 @@ void CKorvoWavDlg::importDropped(int virtualTrack, const QString& path) {
 }
 
 bool CKorvoWavDlg::importFile(const QString& path) {
+    // Nothing reads the disk on the side while the import writes it.
     stopPlaying();
+    strip_->forgetCache();
     if (path.isEmpty() || !converter_.openInputWave(path.toStdString())) {
         showStatus(converter_.status());
         return false;

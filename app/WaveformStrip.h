@@ -53,6 +53,7 @@ public:
     // Forgets every cached picture (after an import changed the song); the next showTracks
     // reads again even for the same key.
     void forgetCache() {
+        cancelJob();
         cache_.clear();
         key_.clear();
     }

@@ -665,6 +665,27 @@ TEST_F(KorvoWavDlgTest, DroppedWaveImportsExactlyWhatTheImportButtonImports) {
     EXPECT_EQ(exported(byDrop), viaButton);
 }
 
+TEST_F(KorvoWavDlgTest, ExportAllWritesEveryTrackWithDataIntoItsOwnNamedFile) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 20);
+    ASSERT_TRUE(QDir(folder.path()).mkdir("all"));
+    const QString target = folder.filePath("all");
+    window->setFolderChooser([target] { return target; });
+    QTest::mouseClick(window->exportAllButton(), Qt::LeftButton);
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    const QStringList files = QDir(target).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files, (QStringList{"1.1 1 - 1.wav", "2.2 2 - 2.wav"}));
+    // Mono, from block 0 to each track's own end.
+    EXPECT_EQ(test::readWave(QDir(target).filePath(files[0]).toStdString()).samples.size(),
+              300u * 16);
+    EXPECT_EQ(test::readWave(QDir(target).filePath(files[1]).toStdString()).samples.size(),
+              500u * 16);
+    EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{20}));
+    EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote 2 files into "));
+}
+
 TEST_F(KorvoWavDlgTest, PlayingWithoutAnAudioOutputSaysSoAtOnce) {
     if (!QMediaDevices::audioOutputs().isEmpty()) {
         GTEST_SKIP() << "this machine has an audio output";
