@@ -94,7 +94,8 @@ void CPreviewFeed::decode() {
         }
         lock.unlock();
         changed_.notify_all();
-        QMetaObject::invokeMethod(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit readyRead(); }, Qt::QueuedConnection);
         if (!more) {
             return;
         }
@@ -138,9 +139,9 @@ bool CPreviewFeed::failed() const {
 
 bool CPreviewFeed::waitForReadyRead(int msecs) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(msecs),
-                             [this] { return !ready_.isEmpty() || finished_; }) &&
-           !ready_.isEmpty();
+    return changed_.wait_for(lock, std::chrono::milliseconds(msecs), [this] {
+        return !ready_.isEmpty() || finished_;
+    }) && !ready_.isEmpty();
 }
 
 }  // namespace korvo

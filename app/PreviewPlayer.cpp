@@ -60,7 +60,8 @@ bool CPreviewPlayer::play(std::unique_ptr<CTrackSamples> samples, std::uint32_t 
     });
     sink_->start(feed_.get());
     if (sink_->error() != QAudio::NoError) {
-        problem_ = QString("The audio output \"%1\" could not be opened.").arg(device.description());
+        problem_ =
+            QString("The audio output \"%1\" could not be opened.").arg(device.description());
         stop();
         return false;
     }

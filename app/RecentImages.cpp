@@ -13,7 +13,8 @@ QString recentKey(int index) {
 
 void storeImages(const QStringList& images) {
     for (int i = 0; i < kRecentImageCount; ++i) {
-        writePreference(kPreferenceSection, recentKey(i), i < images.size() ? images[i] : QString());
+        writePreference(kPreferenceSection, recentKey(i),
+                        i < images.size() ? images[i] : QString());
     }
 }
 

@@ -58,7 +58,8 @@ WavePeaks computePeaks(CTrackSamples& samples, int columns, const std::atomic<bo
             return {};
         }
         for (int i = 0; i < kFramesPerBlock; ++i, ++frame) {
-            const auto column = static_cast<std::size_t>(frame * static_cast<std::uint64_t>(columns) / frames);
+            const auto column =
+                static_cast<std::size_t>(frame * static_cast<std::uint64_t>(columns) / frames);
             for (int c = 0; c < channels; ++c) {
                 const std::int16_t sample = block[static_cast<std::size_t>(i * channels + c)];
                 ColumnPeak& peak = peaks[static_cast<std::size_t>(c)][column];

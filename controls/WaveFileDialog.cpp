@@ -7,6 +7,7 @@
 #include <QLineEdit>
 
 #include "controls/GroupedDecimal.h"
+#include "controls/ImportProblem.h"
 #include "controls/Preferences.h"
 
 namespace korvo {
@@ -99,6 +100,10 @@ CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionFacts* facts, QWidget* paren
     addField(pane, 1, "Channel Count:", kChannelCount);
     addField(pane, 2, "Convert Size (Bytes):", kConvertSize);
     addField(pane, 3, "Drive Free Space (Bytes):", kDriveFreeSpace);
+    problem_ = new QLabel(pane);
+    problem_->setObjectName("importProblem");
+    problem_->setWordWrap(true);
+    grid->addWidget(problem_, 4, 0, 1, 2);
     addPane(pane);
 
     if (facts_ != nullptr) {
@@ -107,7 +112,14 @@ CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionFacts* facts, QWidget* paren
     connect(this, &QFileDialog::currentChanged, this, &CWaveFileOpenDialog::selectionChanged);
 }
 
+QString CWaveFileOpenDialog::problemText() const {
+    return problem_->text();
+}
+
 void CWaveFileOpenDialog::selectionChanged(const QString& path) {
+    problem_->setText(facts_ != nullptr && !path.isEmpty() && QFileInfo(path).isFile()
+                          ? importProblem(path, facts_->songSampleRate())
+                          : QString());
     if (facts_ == nullptr || path.isEmpty() || !QFileInfo(path).isFile() ||
         !facts_->openInputWave(path.toStdString())) {
         setField(kSamplingFrequency, {});

@@ -64,9 +64,13 @@ class CWaveFileOpenDialog : public CWaveFileDialog {
 
 public:
     CWaveFileOpenDialog(IConversionFacts* facts, QWidget* parent = nullptr);
+    // Why the selected file cannot be imported; empty when nothing speaks against it.
+    QString problemText() const;
 
 private:
     void selectionChanged(const QString& path);
+
+    QLabel* problem_ = nullptr;
 };
 
 class CWaveFileSaveDialog : public CWaveFileDialog {
