@@ -24,6 +24,7 @@
 #include "app/ConvertButton.h"
 #include "app/DriveList.h"
 #include "app/ExportAll.h"
+#include "app/HistoryDlg.h"
 #include "app/PreviewPlayer.h"
 #include "app/ProgressDialog.h"
 #include "app/RecentImages.h"
@@ -207,6 +208,12 @@ void CKorvoWavDlg::buildLayout() {
                                        this);
     connect(importButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::importWave);
     connect(exportButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::exportWave);
+    historyButton_ = new QPushButton("History...", this);
+    historyButton_->setAutoDefault(false);
+    historyButton_->setShortcut(QKeySequence("Ctrl+H"));
+    historyButton_->setToolTip("Earlier versions of the selected virtual track (Ctrl+H)");
+    historyButton_->setFixedWidth(convertButtonFaceSize().width());
+    connect(historyButton_, &QPushButton::clicked, this, &CKorvoWavDlg::showHistory);
     exitButton_ = new QPushButton("E&xit", this);
     exitButton_->setAutoDefault(false);
     connect(exitButton_, &QPushButton::clicked, this, &QDialog::reject);
@@ -233,6 +240,7 @@ void CKorvoWavDlg::buildLayout() {
     commands->addWidget(exportButton_);
     commands->addWidget(playButton_);
     commands->addWidget(exportAllButton_);
+    commands->addWidget(historyButton_);
     commands->addStretch();
     exitButton_->setFixedWidth(convertButtonFaceSize().width());
     commands->addWidget(exitButton_);
@@ -553,6 +561,7 @@ void CKorvoWavDlg::setStatusLine(const QString& text) {
 void CKorvoWavDlg::enableConvertButtons(bool enabled) {
     importButton_->setEnabled(enabled);
     exportButton_->setEnabled(enabled);
+    historyButton_->setEnabled(enabled);
 }
 
 // --- the commands --------------------------------------------------------------------------------
@@ -774,6 +783,29 @@ void CKorvoWavDlg::exportAll() {
                       .arg(written == 1 ? "" : "s")
                       .arg(QDir::toNativeSeparators(folder).toHtmlEscaped(),
                            QUrl::fromLocalFile(folder).toString()));
+}
+
+void CKorvoWavDlg::showHistory() {
+    const CSong* loaded = converter_.song();
+    if (loaded == nullptr || selection_.empty() ||
+        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+        return;
+    }
+    // A restore rewrites the track's events: nothing reads the disk on the side meanwhile.
+    stopPlaying();
+    strip_->forgetCache();
+    bool restored = false;
+    {
+        CHistoryDlg history(converter_, selection_.back(), *messages_, this);
+        if (historyHook_) {
+            historyHook_(history);
+        }
+        history.exec();
+        restored = history.restored();
+    }
+    if (restored) {
+        songChanged();  // the track's events changed: show the song as it is now
+    }
 }
 
 void CKorvoWavDlg::showAbout() {
