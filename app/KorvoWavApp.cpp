@@ -1,11 +1,16 @@
 #include "app/KorvoWavApp.h"
 
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+
 #include "app/KorvoWavDlg.h"
 #include "app/SingleCopy.h"
+#include "app/WaveformStrip.h"
 #include "controls/Artwork.h"
 #include "controls/Preferences.h"
 
@@ -31,7 +36,7 @@ int CKorvoWavApp::run() {
         window.activateWindow();
     });
     // For the documentation: KORVOWAV_SCREENSHOT=file.png clicks the first virtual tracks of
-    // tracks 1 and 2, saves a picture of the window once it has been shown, then ends.
+    // tracks 1 and 2, waits for their waveform, saves a picture of the window once it has been shown, then ends.
     const QString screenshot = qEnvironmentVariable("KORVOWAV_SCREENSHOT");
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(800, &window, [&window, screenshot] {
@@ -46,8 +51,21 @@ int CKorvoWavApp::run() {
                 QCoreApplication::sendEvent(button, &release);
             }
             window.exitButton()->setFocus();
-            window.grab().save(screenshot);
-            window.reject();
+            window.resize(std::max(window.width(), 860), window.height() + 160);
+            // The waveform is read in the background: wait for it (a few seconds at most).
+            auto* poll = new QTimer(&window);
+            auto deadline = std::make_shared<QElapsedTimer>();
+            deadline->start();
+            QObject::connect(poll, &QTimer::timeout, &window, [&window, screenshot, poll, deadline] {
+                if (!window.waveformStrip()->peaksReady() && deadline->elapsed() < 8000) {
+                    return;
+                }
+                poll->stop();
+                window.waveformStrip()->setPlayHead(window.waveformStrip()->range().end / 3);
+                window.grab().save(screenshot);
+                window.reject();
+            });
+            poll->start(250);
         });
     }
     window.exec();

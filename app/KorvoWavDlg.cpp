@@ -1,6 +1,10 @@
 #include "app/KorvoWavDlg.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QDir>
+#include <QShortcut>
+#include <QUrl>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileIconProvider>
@@ -19,8 +23,14 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/DriveList.h"
+#include "app/ExportAll.h"
 #include "app/HistoryDlg.h"
+#include "app/PreviewPlayer.h"
 #include "app/ProgressDialog.h"
+#include "app/RecentImages.h"
+#include "app/TrackDrop.h"
+#include "app/TrackSamples.h"
+#include "app/WaveformStrip.h"
 #include "controls/Artwork.h"
 #include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
@@ -35,6 +45,25 @@ namespace {
 constexpr int kRootPathRole = Qt::UserRole;
 constexpr int kImageItemRole = Qt::UserRole + 1;
 constexpr int kSongNumberRole = Qt::UserRole;
+
+const QString kDiskImageFilters = "Disk images (*.img *.ima *.dsk *.bin);;All files (*)";
+
+// 83.5 s as "1:23.5".
+QString playingTime(std::uint64_t frames, std::uint32_t sampleRate) {
+    if (sampleRate == 0) {
+        return "0:00.0";
+    }
+    const std::uint64_t tenths = frames * 10 / sampleRate;
+    return QString("%1:%2.%3")
+        .arg(tenths / 600)
+        .arg(tenths / 10 % 60, 2, 10, QChar('0'))
+        .arg(tenths % 10);
+}
+
+// "16.0 s" for what was written or read.
+QString seconds(std::uint64_t frames, std::uint32_t sampleRate) {
+    return QString::number(sampleRate == 0 ? 0.0 : double(frames) / sampleRate, 'f', 1) + " s";
+}
 
 }  // namespace
 
@@ -72,7 +101,8 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
     converter_.setPolarity(true);
     setWindowTitle(kProgramTitle);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowIcon(programIcon());
 
     // The about item of the window's menu.
@@ -83,6 +113,18 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     buildLayout();
+    player_ = new CPreviewPlayer(this);
+    connect(player_, &CPreviewPlayer::positionChanged, strip_, &CWaveformStrip::setPlayHead);
+    connect(player_, &CPreviewPlayer::stopped, this, [this] { markPlaying(false); });
+    connect(strip_, &CWaveformStrip::playRequested, this, &CKorvoWavDlg::togglePlay);
+    connect(strip_, &CWaveformStrip::positionChosen, this, [this] {
+        if (player_->isPlaying()) {
+            stopPlaying();
+            togglePlay();  // on from the new place
+        }
+    });
+    drops_ = new CTrackDropTarget(
+        matrix_, [this](int v, const QString& path) { importDropped(v, path); }, this);
     fillDriveList();
     fillSongList(false);
     updateTrackView(false);
@@ -92,6 +134,7 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
 }
 
 CKorvoWavDlg::~CKorvoWavDlg() {
+    player_->stop();
     writePreference(kPreferenceSection, kDriveKey, QString::fromStdString(converter_.rootPath()));
 }
 
@@ -100,9 +143,17 @@ void CKorvoWavDlg::buildLayout() {
     driveCombo_->setObjectName("drive");
     driveCombo_->setMinimumContentsLength(24);
     driveCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    driveCombo_->setPlaceholderText("Choose a recorder disk, or open a disk image…");
     auto* driveLabel = new QLabel("Korvo Media &Drive:", this);
     driveLabel->setBuddy(driveCombo_);
     connect(driveCombo_, &QComboBox::activated, this, &CKorvoWavDlg::driveChanged);
+    openButton_ = new QPushButton("&Open...", this);
+    openButton_->setObjectName("open");
+    openButton_->setAutoDefault(false);
+    openButton_->setToolTip("Open a disk image of a recorder disk (Ctrl+O)");
+    connect(openButton_, &QPushButton::clicked, this, [this] { driveChanged(imageItemRow()); });
+    auto* openShortcut = new QShortcut(QKeySequence::Open, this);
+    connect(openShortcut, &QShortcut::activated, openButton_, &QPushButton::click);
 
     songCombo_ = new QComboBox(this);
     songCombo_->setObjectName("song");
@@ -121,6 +172,7 @@ void CKorvoWavDlg::buildLayout() {
     auto* top = new QHBoxLayout;
     top->addWidget(driveLabel);
     top->addWidget(driveCombo_, 1);
+    top->addWidget(openButton_);
     top->addSpacing(12);
     top->addWidget(songLabel);
     top->addWidget(songCombo_, 1);
@@ -166,10 +218,28 @@ void CKorvoWavDlg::buildLayout() {
     exitButton_->setAutoDefault(false);
     connect(exitButton_, &QPushButton::clicked, this, &QDialog::reject);
 
+    playButton_ = new QPushButton("&Play", this);
+    playButton_->setObjectName("play");
+    playButton_->setAutoDefault(false);
+    playButton_->setToolTip("Play the selected virtual tracks from the waveform's play head "
+                            "(Space in the waveform; Escape stops)");
+    playButton_->setFixedWidth(convertButtonFaceSize().width());
+    connect(playButton_, &QPushButton::clicked, this, &CKorvoWavDlg::togglePlay);
+
+    exportAllButton_ = new QPushButton("Export &all...", this);
+    exportAllButton_->setObjectName("exportAll");
+    exportAllButton_->setAutoDefault(false);
+    exportAllButton_->setToolTip("Export every virtual track with data into its own file");
+    exportAllButton_->setFixedWidth(convertButtonFaceSize().width());
+    exportAllButton_->setEnabled(false);
+    connect(exportAllButton_, &QPushButton::clicked, this, &CKorvoWavDlg::exportAll);
+
     auto* commands = new QVBoxLayout;
     commands->addSpacing(8);
     commands->addWidget(importButton_);
     commands->addWidget(exportButton_);
+    commands->addWidget(playButton_);
+    commands->addWidget(exportAllButton_);
     commands->addWidget(historyButton_);
     commands->addStretch();
     exitButton_->setFixedWidth(convertButtonFaceSize().width());
@@ -189,11 +259,21 @@ void CKorvoWavDlg::buildLayout() {
     bottom->addWidget(logo);
     bottom->addWidget(notice_, 1);
 
+    strip_ = new CWaveformStrip(this);
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName("status");
+    statusLine_->setTextFormat(Qt::RichText);
+    statusLine_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(statusLine_, &QLabel::linkActivated, this,
+            [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
+
+    // The window may grow: the waveform takes the room, the matrix keeps its layout.
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(strip_, 1);
     layout->addLayout(middle);
+    layout->addWidget(statusLine_);
     layout->addLayout(bottom);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 // --- the drive list ------------------------------------------------------------------------------
@@ -207,6 +287,10 @@ void CKorvoWavDlg::fillDriveList() {
     }
     driveCombo_->addItem(icons.icon(QFileIconProvider::File), "Open disk image...");
     driveCombo_->setItemData(driveCombo_->count() - 1, true, kImageItemRole);
+    // Images opened before, also those on a disk that is not plugged in now.
+    for (const QString& image : recentImages()) {
+        addDisk(image);
+    }
     driveCombo_->setCurrentIndex(-1);
 }
 
@@ -255,8 +339,9 @@ void CKorvoWavDlg::driveChanged(int row) {
         return;
     }
     if (driveCombo_->itemData(row, kImageItemRole).toBool()) {
-        const QString image =
-            imageChooser_ ? imageChooser_() : QFileDialog::getOpenFileName(this, "Open disk image");
+        const QString image = imageChooser_ ? imageChooser_()
+                                            : QFileDialog::getOpenFileName(
+                                                  this, "Open disk image", {}, kDiskImageFilters);
         if (image.isEmpty()) {
             driveCombo_->setCurrentIndex(currentDriveRow_);
             return;
@@ -265,14 +350,26 @@ void CKorvoWavDlg::driveChanged(int row) {
         driveCombo_->setCurrentIndex(row);
     }
     currentDriveRow_ = row;
-    selectSong(driveCombo_->itemData(row, kRootPathRole).toString(), kFirstSong, initialised_);
+    stopPlaying();
+    const QString root = driveCombo_->itemData(row, kRootPathRole).toString();
+    selectSong(root, kFirstSong, initialised_);
+    // An image (not a mounted folder) the user chose joins the recent list, or leaves it when
+    // it does not open as a recorder disk. At start-up an unplugged one keeps its place.
+    if (!QFileInfo(root).isDir()) {
+        if (diskOpened_) {
+            rememberImage(root);
+        } else if (initialised_) {
+            forgetImage(root);
+        }
+    }
 }
 
 // --- the central refresh -------------------------------------------------------------------------
 
 bool CKorvoWavDlg::selectSong(const QString& rootPath, int songNumber, bool showErrors) {
     converter_.setRootPath(rootPath.toStdString());
-    if (!converter_.refreshSongList()) {
+    diskOpened_ = converter_.refreshSongList();
+    if (!diskOpened_) {
         if (showErrors) {
             showStatus(converter_.status());
         }
@@ -339,7 +436,25 @@ void CKorvoWavDlg::updateTrackView(bool enabled) {
         // The stored name may hold zero bytes after its text (a 9-byte slot).
         const std::string& name = enabled ? song->name(v) : std::string();
         button->setTitle(QString::fromLatin1(name.c_str()));
+        button->setToolTip(enabled ? trackToolTip(*song, v) : QString());
     }
+    exportAllButton_->setEnabled(enabled);
+    refreshWaveform();
+}
+
+QString CKorvoWavDlg::trackToolTip(const CSong& song, int v) {
+    const QString place = QString("%1.%2").arg(trackOf(v)).arg(vtrackOf(v));
+    const QString name = QString::fromLatin1(song.name(v).c_str());
+    const QString title = name.isEmpty() ? place : place + " " + name;
+    if (!song.used(v)) {
+        return title + ": no audio";
+    }
+    const std::uint32_t end = song.events().trackExtent(v).end;
+    const int events = static_cast<int>(song.events().chain(v).count);
+    return QString("%1: %2, %3 event%4")
+        .arg(title, playingTime(std::uint64_t{end} * kFramesPerBlock, song.sampleRate()))
+        .arg(events)
+        .arg(events == 1 ? "" : "s");
 }
 
 void CKorvoWavDlg::trackToggled(CTrackButton& button) {
@@ -362,6 +477,10 @@ void CKorvoWavDlg::trackToggled(CTrackButton& button) {
     while (selection_.size() > 2) {
         selection_.erase(selection_.begin());  // the oldest choice goes
     }
+    applySelection();
+}
+
+void CKorvoWavDlg::applySelection() {
     for (int other = 0; other < kVirtualTracks; ++other) {
         CTrackButton* each = matrix_.button(other);
         const bool selected =
@@ -374,6 +493,69 @@ void CKorvoWavDlg::trackToggled(CTrackButton& button) {
     std::sort(ascending.begin(), ascending.end());
     converter_.setSelectedTracks(std::move(ascending));
     enableConvertButtons(!selection_.empty());
+    stopPlaying();
+    refreshWaveform();
+}
+
+void CKorvoWavDlg::refreshWaveform() {
+    const CSong* song = converter_.song();
+    if (song == nullptr || selection_.empty() || !matrix_.button(0)->isEnabled()) {
+        strip_->showTracks({}, {});
+        return;
+    }
+    QString key = QString::fromStdString(converter_.rootPath()) + '|' +
+                  QString::number(song->number());
+    for (const std::uint8_t v : converter_.selectedTracks()) {
+        key += '|' + QString::number(v);
+    }
+    strip_->showTracks(key, [this] { return CTrackSamples::fromConverter(converter_); });
+}
+
+void CKorvoWavDlg::togglePlay() {
+    if (player_->isPlaying()) {
+        stopPlaying();
+        return;
+    }
+    if (converter_.song() == nullptr || selection_.empty()) {
+        showText("Select one or two virtual tracks to play.");
+        return;
+    }
+    std::unique_ptr<CTrackSamples> samples = CTrackSamples::fromConverter(converter_);
+    if (!samples) {
+        showText("The recorder disk cannot be read.");
+        return;
+    }
+    const BlockRange range = samples->range();
+    std::uint32_t start = strip_->playHead();
+    if (start < range.start || start >= range.end) {
+        start = range.start;
+    }
+    if (!player_->play(std::move(samples), start)) {
+        showText(player_->problem());
+        return;
+    }
+    markPlaying(true);
+}
+
+void CKorvoWavDlg::stopPlaying() {
+    if (player_ != nullptr && player_->isPlaying()) {
+        player_->stop();
+    }
+}
+
+void CKorvoWavDlg::markPlaying(bool playing) {
+    for (int v = 0; v < kVirtualTracks; ++v) {
+        const bool heard =
+            playing && std::find(selection_.begin(), selection_.end(), v) != selection_.end();
+        if (matrix_.button(v)->isPlaying() != heard) {
+            matrix_.button(v)->setPlaying(heard);
+        }
+    }
+    playButton_->setText(playing ? "&Stop" : "&Play");
+}
+
+void CKorvoWavDlg::setStatusLine(const QString& text) {
+    statusLine_->setText(text);
 }
 
 void CKorvoWavDlg::enableConvertButtons(bool enabled) {
@@ -432,9 +614,37 @@ void CKorvoWavDlg::importWave() {
         }
         path = dialog.chosenPath();
     }
+    importFile(path);
+}
+
+void CKorvoWavDlg::importDropped(int virtualTrack, const QString& path) {
+    const CSong* loaded = converter_.song();
+    if (loaded == nullptr ||
+        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+        return;
+    }
+    // A stereo file fills the dropped-on track and the selected one of another track, if any.
+    std::vector<int> targets{virtualTrack};
+    if (converter_.openInputWave(path.toStdString()) && converter_.wave().channels == 2) {
+        for (auto other = selection_.rbegin(); other != selection_.rend(); ++other) {
+            if (*other / kVTracksPerTrack != virtualTrack / kVTracksPerTrack) {
+                targets = {*other, virtualTrack};
+                break;
+            }
+        }
+    }
+    selection_ = targets;
+    applySelection();
+    importFile(path);
+}
+
+bool CKorvoWavDlg::importFile(const QString& path) {
+    // Nothing reads the disk on the side while the import writes it.
+    stopPlaying();
+    strip_->forgetCache();
     if (path.isEmpty() || !converter_.openInputWave(path.toStdString())) {
         showStatus(converter_.status());
-        return;
+        return false;
     }
     converter_.computeImportRange();
     bool imported = false;
@@ -448,13 +658,26 @@ void CKorvoWavDlg::importWave() {
     }
     // The message comes once the progress window is gone and the window is enabled again.
     if (imported) {
+        const WaveDescription& wave = converter_.wave();
+        QStringList places;
+        for (const std::uint8_t v : converter_.selectedTracks()) {
+            places << QString("%1.%2").arg(trackOf(v)).arg(vtrackOf(v));
+        }
+        setStatusLine(QString("Imported %1 into %2: %3 channel%4, %5")
+                          .arg(QFileInfo(path).fileName().toHtmlEscaped(), places.join(" and "))
+                          .arg(wave.channels)
+                          .arg(wave.channels == 1 ? "" : "s")
+                          .arg(seconds(wave.frames, wave.sampleRate)));
+        strip_->forgetCache();
         songChanged();
     } else {
         showStatus(converter_.status());
     }
+    return imported;
 }
 
 void CKorvoWavDlg::exportWave() {
+    stopPlaying();
     const CSong* loaded = converter_.song();
     if (loaded == nullptr ||
         !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
@@ -484,7 +707,82 @@ void CKorvoWavDlg::exportWave() {
     }
     if (!exported) {
         showStatus(converter_.status());
+        return;
     }
+    const WaveDescription& wave = converter_.wave();
+    const BlockRange range = converter_.blockRange();
+    const std::uint64_t whole = std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    const QFileInfo file(path);
+    const QString link = QString(" <a href=\"%1\">Show in folder</a>")
+                             .arg(QUrl::fromLocalFile(file.absolutePath()).toString());
+    if (wave.frames < whole) {
+        setStatusLine(QString("Export cancelled: kept a shorter %1 of %2 (of %3).")
+                          .arg(file.fileName().toHtmlEscaped(),
+                               seconds(wave.frames, wave.sampleRate),
+                               seconds(whole, wave.sampleRate)) +
+                      link);
+    } else {
+        setStatusLine(QString("Wrote %1: %2 channel%3, %4.")
+                          .arg(file.fileName().toHtmlEscaped())
+                          .arg(wave.channels)
+                          .arg(wave.channels == 1 ? "" : "s")
+                          .arg(seconds(wave.frames, wave.sampleRate)) +
+                      link);
+    }
+}
+
+void CKorvoWavDlg::exportAll() {
+    stopPlaying();
+    const CSong* loaded = converter_.song();
+    if (loaded == nullptr ||
+        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+        return;
+    }
+    const QString folder =
+        folderChooser_ ? folderChooser_()
+                       : QFileDialog::getExistingDirectory(this, "Export all virtual tracks into");
+    if (folder.isEmpty()) {
+        return;
+    }
+    const std::vector<std::uint8_t> selected = converter_.selectedTracks();
+    int written = 0;
+    bool stopped = false;
+    for (const int v : tracksWithData(*converter_.song())) {
+        converter_.setSelectedTracks({static_cast<std::uint8_t>(v)});
+        converter_.computeExportRange();
+        converter_.setOutputWave(
+            QDir(folder).filePath(exportAllFileName(*converter_.song(), v)).toStdString(),
+            KorvoLib::Korvo::kWaveTypeRiff);
+        bool exported = false;
+        {
+            CProgressDialog progress;
+            if (progress.create(QString("Processing %1.%2...").arg(trackOf(v)).arg(vtrackOf(v)),
+                                this)) {
+                converter_.setProgress(&progress);
+                exported = converter_.runExport();
+                converter_.setProgress(nullptr);
+            }
+        }
+        if (!exported) {
+            converter_.setSelectedTracks(selected);
+            showStatus(converter_.status());
+            stopped = true;
+            break;
+        }
+        ++written;
+        const BlockRange range = converter_.blockRange();
+        if (converter_.wave().frames < std::uint64_t{range.end - range.start} * kFramesPerBlock) {
+            stopped = true;  // cancelled: the shorter file stays, the rest is not written
+            break;
+        }
+    }
+    converter_.setSelectedTracks(selected);
+    setStatusLine(QString("%1 %2 file%3 into %4. <a href=\"%5\">Show in folder</a>")
+                      .arg(stopped ? "Stopped after writing" : "Wrote")
+                      .arg(written)
+                      .arg(written == 1 ? "" : "s")
+                      .arg(QDir::toNativeSeparators(folder).toHtmlEscaped(),
+                           QUrl::fromLocalFile(folder).toString()));
 }
 
 void CKorvoWavDlg::showHistory() {
@@ -493,6 +791,9 @@ void CKorvoWavDlg::showHistory() {
         !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
         return;
     }
+    // A restore rewrites the track's events: nothing reads the disk on the side meanwhile.
+    stopPlaying();
+    strip_->forgetCache();
     bool restored = false;
     {
         CHistoryDlg history(converter_, selection_.back(), *messages_, this);
@@ -516,6 +817,12 @@ void CKorvoWavDlg::keyPressEvent(QKeyEvent* event) {
     // Enter does nothing: the window has no default button and never ends through it.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
+        return;
+    }
+    // Escape stops playing first; only a silent window ends with it.
+    if (event->key() == Qt::Key_Escape && player_->isPlaying()) {
+        event->accept();
+        stopPlaying();
         return;
     }
     QDialog::keyPressEvent(event);

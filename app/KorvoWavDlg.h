@@ -34,6 +34,9 @@ namespace korvo {
 
 class CConvertButton;
 class CHistoryDlg;
+class CPreviewPlayer;
+class CTrackDropTarget;
+class CWaveformStrip;
 
 class CKorvoWavDlg : public QDialog {
     Q_OBJECT
@@ -84,6 +87,13 @@ public:
     QPushButton* exitButton() const { return exitButton_; }
     QLabel* noticeLabel() const { return notice_; }
     QAction* aboutAction() const { return aboutAction_; }
+    CWaveformStrip* waveformStrip() const { return strip_; }
+    QPushButton* playButton() const { return playButton_; }
+    QPushButton* exportAllButton() const { return exportAllButton_; }
+    QPushButton* openButton() const { return openButton_; }
+    CPreviewPlayer* player() const { return player_; }
+    // The line under the matrix that says what the last command did.
+    QLabel* statusLine() const { return statusLine_; }
     // The selection, oldest first.
     const std::vector<int>& selection() const { return selection_; }
 
@@ -99,7 +109,20 @@ public:
     // The central refresh; false when no song could be shown.
     bool selectSong(const QString& rootPath, int songNumber, bool showErrors);
     void importWave();
+    // Imports the wave file into the selected virtual tracks, as Import does once a file is
+    // chosen; true when it was imported.
+    bool importFile(const QString& path);
+    // A wave file dropped on virtual track v: imported into v (and, for a stereo file, the
+    // other selected virtual track when there is one).
+    void importDropped(int virtualTrack, const QString& path);
     void exportWave();
+    // Every virtual track with data into its own mono file in a folder ("T.V NAME.wav").
+    void exportAll();
+    // Asks for the folder of Export all (a folder dialog unless replaced); empty: cancelled.
+    void setFolderChooser(std::function<QString()> chooser) { folderChooser_ = std::move(chooser); }
+    // Plays the selected virtual tracks from the strip's play position, or stops.
+    void togglePlay();
+    void stopPlaying();
     void renameTrack(CTrackButton& button);
     // The earlier versions of the most recently selected virtual track (HistoryDlg.h).
     void showHistory();
@@ -121,6 +144,12 @@ private:
     void fillSongList(bool enabled);
     void updateTrackView(bool enabled);
     void trackToggled(CTrackButton& button);
+    // Shows the selection on the buttons and hands it to the engine.
+    void applySelection();
+    void refreshWaveform();
+    void markPlaying(bool playing);
+    void setStatusLine(const QString& text);
+    static QString trackToolTip(const CSong& song, int virtualTrack);
     void enableConvertButtons(bool enabled);
     void showStatus(int code);
     void showText(const QString& text, QWidget* owner = nullptr);
@@ -135,8 +164,10 @@ private:
     std::unique_ptr<CTrackButtonTitleModifier> titleModifier_;
     std::vector<int> selection_;
     bool initialised_ = false;
+    bool diskOpened_ = false;  // the last refresh read the disk's song list
     int currentDriveRow_ = -1;
     std::function<QString()> imageChooser_;
+    std::function<QString()> folderChooser_;
 
     QComboBox* driveCombo_ = nullptr;
     QComboBox* songCombo_ = nullptr;
@@ -148,6 +179,13 @@ private:
     QPushButton* exitButton_ = nullptr;
     QLabel* notice_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    CWaveformStrip* strip_ = nullptr;
+    CPreviewPlayer* player_ = nullptr;
+    CTrackDropTarget* drops_ = nullptr;
+    QPushButton* playButton_ = nullptr;
+    QPushButton* exportAllButton_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QLabel* statusLine_ = nullptr;
 };
 
 }  // namespace korvo

@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -10,6 +14,55 @@
 #include <QWindow>
 
 namespace korvo {
+
+namespace {
+
+// How long after the progress window closes input meant for it is still held back.
+constexpr int kAfterCloseGraceMs = 500;
+
+// Held back for a short while after the progress window closed: clicks that land where it was
+// and the keys that would have pressed its Cancel. A user aiming at Cancel as the run ends must
+// not change the selection or end the window beneath.
+class CLateInputGuard : public QObject {
+public:
+    CLateInputGuard(QWidget* owner, const QRect& area) : owner_(owner), area_(area) {
+        qApp->installEventFilter(this);
+        QTimer::singleShot(kAfterCloseGraceMs, this, &QObject::deleteLater);
+    }
+    ~CLateInputGuard() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || owner_.isNull() || widget->window() != owner_) {
+            return false;
+        }
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                return area_.contains(
+                    static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+            case QEvent::ContextMenu:
+                return area_.contains(static_cast<QContextMenuEvent*>(event)->globalPos());
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride: {
+                const int key = static_cast<QKeyEvent*>(event)->key();
+                return key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter ||
+                       key == Qt::Key_Space;
+            }
+            default:
+                return false;
+        }
+    }
+
+private:
+    QPointer<QWidget> owner_;
+    QRect area_;
+};
+
+}  // namespace
 
 CProgressDlg::CProgressDlg()
     : bar_(new QProgressBar(this)),
@@ -40,6 +93,9 @@ CProgressDlg::CProgressDlg()
 }
 
 CProgressDlg::~CProgressDlg() {
+    if (owner_ && isVisible()) {
+        new CLateInputGuard(owner_, frameGeometry());
+    }
     if (disabledOwner_ && owner_) {
         owner_->setEnabled(true);
     }

@@ -30,6 +30,10 @@ std::uint64_t CTrackConverterFacts::neededDiskBytes() const {
     return converter_.neededDiskBytes();
 }
 
+std::uint32_t CTrackConverterFacts::songSampleRate() const {
+    return converter_.song() != nullptr ? converter_.song()->sampleRate() : 0;
+}
+
 std::uint64_t CTrackConverterFacts::neededHostBytes(int fileType) const {
     return converter_.neededHostBytes(fileType);
 }

@@ -30,6 +30,8 @@ public:
     virtual std::uint64_t neededDiskBytes() const = 0;
     // The size of the wave file an export of the current range would write.
     virtual std::uint64_t neededHostBytes(int fileType) const = 0;
+    // The loaded song's sampling frequency; 0 when none is loaded.
+    virtual std::uint32_t songSampleRate() const { return 0; }
 };
 
 class CTrackConverterFacts : public IConversionFacts {
@@ -43,6 +45,7 @@ public:
     void computeImportRange() override;
     std::uint64_t neededDiskBytes() const override;
     std::uint64_t neededHostBytes(int fileType) const override;
+    std::uint32_t songSampleRate() const override;
 
 private:
     CTrackConverter& converter_;

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -81,11 +82,27 @@ bool CPopupEdit::commit() {
         const bool accepted = verifier_->verify(*this);
         verifying_ = false;
         if (!accepted) {
+            // The verifier's message took the keyboard and, closing, left it nowhere; give it
+            // back so that editing goes on, also once the window system has settled.
+            if (loop_ != nullptr) {
+                takeKeyboard();
+                QTimer::singleShot(0, this, [this] {
+                    if (loop_ != nullptr) {
+                        takeKeyboard();
+                    }
+                });
+            }
             return false;
         }
     }
     end(kCommitted);
     return true;
+}
+
+void CPopupEdit::takeKeyboard() {
+    raise();
+    activateWindow();
+    setFocus(Qt::OtherFocusReason);
 }
 
 void CPopupEdit::keyPressEvent(QKeyEvent* event) {

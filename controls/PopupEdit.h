@@ -70,6 +70,8 @@ private:
     // Asks the verifier (if any); ends with kCommitted when it accepts. False when refused.
     bool commit();
     void end(int code);
+    // Activates the editor's window and gives it the keyboard focus.
+    void takeKeyboard();
     void fitWidth();
     bool ownsObject(QObject* object) const;
 

@@ -4,12 +4,16 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 #include "controls/Artwork.h"
 
 namespace korvo {
 
 CTrackButton::CTrackButton(int x, int y, QWidget* parent) : QAbstractButton(parent), x_(x), y_(y) {
     setFocusPolicy(Qt::StrongFocus);
+    // The right button renames; the context menu its press brings must not reach the window.
+    setContextMenuPolicy(Qt::PreventContextMenu);
     setFixedSize(trackButtonFaceSize());
 }
 
@@ -20,6 +24,11 @@ void CTrackButton::setHasData(bool hasData) {
 
 void CTrackButton::setSelected(bool selected) {
     selected_ = selected;
+    update();
+}
+
+void CTrackButton::setPlaying(bool playing) {
+    playing_ = playing;
     update();
 }
 
@@ -158,6 +167,13 @@ void CTrackButton::paintEvent(QPaintEvent* /*event*/) {
         const int top = (area.height() - characterHeight) / 2;
         painter.drawText(QRect(area.left(), top, area.width(), characterHeight),
                          Qt::AlignHCenter | Qt::AlignTop, text());
+    }
+    if (playing_) {
+        const int size = std::max(4, area.height() / 3);
+        const QPointF mark[] = {{3.0, 3.0}, {3.0, 3.0 + size}, {3.0 + size * 0.8, 3.0 + size / 2.0}};
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(200, 30, 30));
+        painter.drawPolygon(mark, 3);
     }
     if (hasFocus()) {
         painter.setPen(QPen(QColor(8, 0, 0), 1.0, Qt::DotLine));

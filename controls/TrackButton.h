@@ -58,6 +58,9 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // While the virtual track is heard, a small play mark sits in the button's corner.
+    void setPlaying(bool playing);
+    bool isPlaying() const { return playing_; }
 
 protected:
     bool event(QEvent* event) override;
@@ -74,6 +77,7 @@ private:
     int y_;
     bool hasData_ = false;
     bool selected_ = false;
+    bool playing_ = false;
     ICommander* commander_ = nullptr;
     ITitleModifier* titleModifier_ = nullptr;
     ICaretModifier* caretModifier_ = nullptr;

@@ -1,11 +1,13 @@
 #include "controls/WaveFileDialog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
 #include "controls/GroupedDecimal.h"
+#include "controls/ImportProblem.h"
 #include "controls/Preferences.h"
 
 namespace korvo {
@@ -98,6 +100,10 @@ CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionFacts* facts, QWidget* paren
     addField(pane, 1, "Channel Count:", kChannelCount);
     addField(pane, 2, "Convert Size (Bytes):", kConvertSize);
     addField(pane, 3, "Drive Free Space (Bytes):", kDriveFreeSpace);
+    problem_ = new QLabel(pane);
+    problem_->setObjectName("importProblem");
+    problem_->setWordWrap(true);
+    grid->addWidget(problem_, 4, 0, 1, 2);
     addPane(pane);
 
     if (facts_ != nullptr) {
@@ -106,7 +112,14 @@ CWaveFileOpenDialog::CWaveFileOpenDialog(IConversionFacts* facts, QWidget* paren
     connect(this, &QFileDialog::currentChanged, this, &CWaveFileOpenDialog::selectionChanged);
 }
 
+QString CWaveFileOpenDialog::problemText() const {
+    return problem_->text();
+}
+
 void CWaveFileOpenDialog::selectionChanged(const QString& path) {
+    problem_->setText(facts_ != nullptr && !path.isEmpty() && QFileInfo(path).isFile()
+                          ? importProblem(path, facts_->songSampleRate())
+                          : QString());
     if (facts_ == nullptr || path.isEmpty() || !QFileInfo(path).isFile() ||
         !facts_->openInputWave(path.toStdString())) {
         setField(kSamplingFrequency, {});
@@ -154,13 +167,27 @@ CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionFacts* facts, QWidget* paren
     folderChanged(directory().absolutePath());
     connect(this, &QFileDialog::directoryEntered, this, &CWaveFileSaveDialog::folderChanged);
     connect(this, &QFileDialog::filterSelected, this, [this] { typeChanged(); });
+    if (QLineEdit* box = fileNameBox(); box != nullptr) {
+        connect(box, &QLineEdit::textChanged, this, &CWaveFileSaveDialog::nameChanged);
+    }
 }
 
 void CWaveFileSaveDialog::folderChanged(const QString& folder) {
     if (facts_ == nullptr) {
         return;
     }
+    shownFolder_ = QDir(folder).absolutePath();
     setField(kDriveFreeSpace, shownBytes(facts_->folderFreeBytes(folder.toStdString())));
+}
+
+void CWaveFileSaveDialog::nameChanged(const QString& name) {
+    // A name with a folder part writes into that folder, which may lie on another file system.
+    const QString target =
+        name.contains('/') ? QFileInfo(QDir(directory()).absoluteFilePath(name)).absolutePath()
+                           : directory().absolutePath();
+    if (QDir(target).absolutePath() != shownFolder_) {
+        folderChanged(target);
+    }
 }
 
 void CWaveFileSaveDialog::typeChanged() {

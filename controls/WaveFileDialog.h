@@ -64,9 +64,13 @@ class CWaveFileOpenDialog : public CWaveFileDialog {
 
 public:
     CWaveFileOpenDialog(IConversionFacts* facts, QWidget* parent = nullptr);
+    // Why the selected file cannot be imported; empty when nothing speaks against it.
+    QString problemText() const;
 
 private:
     void selectionChanged(const QString& path);
+
+    QLabel* problem_ = nullptr;
 };
 
 class CWaveFileSaveDialog : public CWaveFileDialog {
@@ -79,7 +83,11 @@ public:
 
 private:
     void folderChanged(const QString& folder);
+    // The folder part of a typed name decides whose free space shows.
+    void nameChanged(const QString& name);
     void typeChanged();
+
+    QString shownFolder_;
 };
 
 }  // namespace korvo

@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include "app/DriveList.h"
 #include "app/KorvoWavDlg.h"
 #include "controls/Preferences.h"
+#include "tests/gui/RecorderImage.h"
+#include "tests/support/DiskFixture.h"
 
 namespace korvo {
 namespace {
@@ -74,6 +77,37 @@ TEST(DriveListTest, OpenedImageStaysInTheListAndCancellingKeepsTheDiskChosen) {
     drives.setCurrentIndex(drives.count() - 1);
     emit drives.activated(drives.count() - 1);
     EXPECT_EQ(drives.currentText(), image);
+    EXPECT_EQ(messages.texts.size(), 1);
+}
+
+TEST(DriveListTest, OpenedImagesAreOfferedAgainAlsoUnpluggedButNotOnesThatFailed) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    setPreferenceFile(folder.filePath("korvowav.ini"));
+    test::DiskFixture layout(kFamilyKrv);
+    layout.addSong(test::songEntry(0, "SONG"));
+    const QString good = folder.filePath("good.img");
+    if (!test::copyFolderToImage(layout.root(), good.toStdString())) {
+        GTEST_SKIP() << "the FAT image file system cannot lay out a recorder disk";
+    }
+    const QString bad = folder.filePath("bad.img");
+    struct Silent : IMessageBox {
+        void show(QWidget*, const QString& text) override { texts << text; }
+        QStringList texts;
+    } messages;
+    {
+        CKorvoWavDlg window(&messages);
+        for (const QString& image : {good, bad}) {
+            window.setImageChooser([image] { return image; });
+            window.openButton()->click();
+        }
+        EXPECT_EQ(messages.texts, QStringList{"Not Korvo disk."});
+    }
+    // The good image's disk is unplugged; its place in the list stays.
+    ASSERT_TRUE(QFile::rename(good, folder.filePath("elsewhere.img")));
+    CKorvoWavDlg window(&messages);
+    EXPECT_GE(window.driveCombo()->findText(good), 0);
+    EXPECT_LT(window.driveCombo()->findText(bad), 0);
     EXPECT_EQ(messages.texts.size(), 1);
 }
 

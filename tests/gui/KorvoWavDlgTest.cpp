@@ -4,6 +4,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +26,7 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/KorvoWavDlg.h"
+#include "app/PreviewPlayer.h"
 #include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
@@ -394,6 +402,40 @@ TEST_F(KorvoWavDlgTest, RenameRefusesCharactersTheRecorderCannotShow) {
     EXPECT_EQ(disk->readFile(disk->songPath(0, "SONG.QMT")), before);
 }
 
+TEST_F(KorvoWavDlgTest, RightButtonOnATrackRenamesOnlyAndTheBackgroundKeepsItsMenu) {
+    auto disk = namedDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    // Counts and closes every menu that shows while the test runs.
+    struct MenuCloser : QObject {
+        MenuCloser() { qApp->installEventFilter(this); }
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (auto* menu = qobject_cast<QMenu*>(watched); menu && event->type() == QEvent::Show) {
+                ++shown;
+                QTimer::singleShot(0, menu, &QMenu::close);
+            }
+            return false;
+        }
+        int shown = 0;
+    } menus;
+    // Through the window system, where a right press also asks for a context menu.
+    const auto rightClick = [&window](QPoint at) {
+        QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, at);
+    };
+    CTrackButton& track = button(*window, 5);
+    const QPoint onTrack = track.mapTo(window.get(), track.rect().center());
+    typeIntoPopup("GONE", Qt::Key_Escape);
+    rightClick(onTrack);
+    typeIntoPopup("KEPT");
+    rightClick(onTrack);
+    QTest::qWait(100);
+    EXPECT_EQ(menus.shown, 0);
+    EXPECT_EQ(track.title(), "KEPT");
+
+    rightClick(QPoint(2, 2));
+    EXPECT_EQ(menus.shown, 1);
+}
+
 TEST_F(KorvoWavDlgTest, RenameInAProtectedSongIsRefusedWithoutTheEditor) {
     auto disk = namedDisk(test::kRate44100 | kProtectFlag);
     auto window = makeWindow();
@@ -434,6 +476,8 @@ TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
               static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
     EXPECT_TRUE(window->isEnabled());
     (void)progressShown;  // the run may be over before the timer looks
+    EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote mix.aif: 2 channels, 0.2 s."))
+        << window->statusLine()->text().toStdString();
 }
 
 TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
@@ -472,6 +516,9 @@ TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
               KorvoLib::Korvo::kWaveTypeRiff);
     EXPECT_LT(QFileInfo(target).size(), full / 10);
     EXPECT_GT(QFileInfo(target).size(), 44);
+    EXPECT_TRUE(window->statusLine()->text().startsWith(
+        "Export cancelled: kept a shorter long.wav of "))
+        << window->statusLine()->text().toStdString();
 }
 
 TEST_F(KorvoWavDlgTest, UnreadableWaveAndUnwritableTargetShowTheirStatus) {
@@ -558,6 +605,100 @@ TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
     EXPECT_TRUE(button(*window, 3).hasData());
     EXPECT_EQ(button(*window, 3).title(), "guitar");
     EXPECT_TRUE(window->isEnabled());
+}
+
+TEST_F(KorvoWavDlgTest, DroppedWaveImportsExactlyWhatTheImportButtonImports) {
+    auto layout = namedDisk();
+    const std::string byButton = folder.filePath("button.img").toStdString();
+    const std::string byDrop = folder.filePath("drop.img").toStdString();
+    if (!test::copyFolderToImage(layout->root(), byButton) ||
+        !test::copyFolderToImage(layout->root(), byDrop)) {
+        GTEST_SKIP() << "the FAT image file system cannot lay out a recorder disk";
+    }
+    const QString wave = folder.filePath("pair.wav");
+    ASSERT_TRUE(test::writePcmWave(wave.toStdString(), 2, 44100, 66150));
+    {
+        auto window = makeWindow();
+        window->selectDisk(QString::fromStdString(byButton));
+        click(*window, 3);
+        click(*window, 8);
+        whenShown<CWaveFileOpenDialog>([wave](CWaveFileOpenDialog& dialog) {
+            dialog.selectFile(wave);
+            static_cast<QDialog&>(dialog).accept();
+        });
+        QTest::mouseClick(window->importButton(), Qt::LeftButton);
+        ASSERT_TRUE(button(*window, 8).hasData()) << messages.texts.join("|").toStdString();
+    }
+    {
+        // The stereo file dropped on 2.1 while 1.4 is selected fills both.
+        auto window = makeWindow();
+        window->selectDisk(QString::fromStdString(byDrop));
+        click(*window, 3);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(wave)});
+        CTrackButton& target = button(*window, 8);
+        const QPoint at = target.rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&target, &drop);
+        ASSERT_TRUE(QTest::qWaitFor([&target] { return target.hasData(); }, 10000));
+        EXPECT_EQ(window->selection(), (std::vector<int>{3, 8}));
+        EXPECT_TRUE(window->statusLine()->text().startsWith("Imported pair.wav into 1.4 and 2.1"))
+            << window->statusLine()->text().toStdString();
+    }
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    // Both disks now hold the same audio and names on 1.4 and 2.1.
+    const auto exported = [this](const std::string& image) {
+        auto converter = test::converterOn(image, 0);
+        converter->setSelectedTracks({3, 8});
+        converter->computeExportRange();
+        const std::string path = folder.filePath("check.wav").toStdString();
+        converter->setOutputWave(path, KorvoLib::Korvo::kWaveTypeRiff);
+        EXPECT_TRUE(converter->runExport());
+        return std::make_pair(test::readWave(path).samples,
+                              converter->song()->name(3) + "/" + converter->song()->name(8));
+    };
+    const auto viaButton = exported(byButton);
+    EXPECT_FALSE(viaButton.first.empty());
+    EXPECT_EQ(exported(byDrop), viaButton);
+}
+
+TEST_F(KorvoWavDlgTest, ExportAllWritesEveryTrackWithDataIntoItsOwnNamedFile) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 20);
+    ASSERT_TRUE(QDir(folder.path()).mkdir("all"));
+    const QString target = folder.filePath("all");
+    window->setFolderChooser([target] { return target; });
+    QTest::mouseClick(window->exportAllButton(), Qt::LeftButton);
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    const QStringList files = QDir(target).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files, (QStringList{"1.1 1 - 1.wav", "2.2 2 - 2.wav"}));
+    // Mono, from block 0 to each track's own end.
+    EXPECT_EQ(test::readWave(QDir(target).filePath(files[0]).toStdString()).samples.size(),
+              300u * 16);
+    EXPECT_EQ(test::readWave(QDir(target).filePath(files[1]).toStdString()).samples.size(),
+              500u * 16);
+    EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{20}));
+    EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote 2 files into "));
+}
+
+TEST_F(KorvoWavDlgTest, PlayingWithoutAnAudioOutputSaysSoAtOnce) {
+    if (!QMediaDevices::audioOutputs().isEmpty()) {
+        GTEST_SKIP() << "this machine has an audio output";
+    }
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    click(*window, 9);
+    QTest::mouseClick(window->playButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts,
+              QStringList{"No audio output found, so the tracks cannot be played here."});
+    EXPECT_FALSE(window->player()->isPlaying());
+    EXPECT_FALSE(button(*window, 9).isPlaying());
 }
 
 TEST_F(KorvoWavDlgTest, EnterDoesNothingEscapeEndsAndTheAboutBoxShowsTheVersion) {

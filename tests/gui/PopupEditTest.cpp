@@ -1,4 +1,7 @@
+#include <QApplication>
+#include <QWindow>
 #include <QDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -88,6 +91,38 @@ TEST_F(PopupEditTest, RefusingVerifierKeepsTheEditorOpenUntilEscape) {
     EXPECT_EQ(verifier.calls, 1);  // Escape does not ask
     EXPECT_EQ(verifier.seen, "ABC");
     EXPECT_EQ(popup.popupText(), "ABC");
+}
+
+TEST_F(PopupEditTest, AfterARefusalShownInAMessageBoxTheKeyboardEditsAgain) {
+    // Refuses with a real message box, as the window's verifier does.
+    struct MessageVerifier : IPopup::IVerifier {
+        bool verify(IPopup& popup) override {
+            QMessageBox box(QMessageBox::Warning, "", "refused", QMessageBox::Ok, popup.window());
+            QTimer::singleShot(20, &box, &QMessageBox::accept);
+            box.exec();
+            return false;
+        }
+    } verifier;
+    CPopupEdit popup(&verifier);
+    popup.setPopupText("ABC");
+    QString afterBackspace;
+    const int code = run(popup, [&] {
+        popup.deselect();
+        popup.setCursorPosition(3);
+        QTest::keyClick(&popup, Qt::Key_Return);
+        later([&] {
+            // Typed keys go where the keyboard focus is, as a real key press does, once the
+            // window system has settled after the message box.
+            (void)QTest::qWaitFor([] { return QGuiApplication::focusWindow() != nullptr; }, 1000);
+            if (QWindow* focused = QGuiApplication::focusWindow(); focused != nullptr) {
+                QTest::keyClick(focused, Qt::Key_Backspace);
+            }
+            afterBackspace = popup.text();
+            QTest::keyClick(&popup, Qt::Key_Escape);
+        });
+    });
+    EXPECT_EQ(code, IPopup::kCancelled);
+    EXPECT_EQ(afterBackspace, "AB");
 }
 
 TEST_F(PopupEditTest, ClickOutsideCommitsOrCancelsAndNeverReachesTheWindowBelow) {

@@ -111,6 +111,30 @@ TEST_F(ProgressDialogTest, OwnerIsDisabledWhileTheWindowExistsAndEnabledAfter) {
     EXPECT_FALSE(owner.isEnabled());
 }
 
+TEST_F(ProgressDialogTest, InputAimedAtCancelAsTheRunEndsDoesNotReachTheOwner) {
+    auto* beneath = new QPushButton("beneath", &owner);
+    beneath->setGeometry(150, 130, 100, 40);
+    int clicks = 0;
+    QObject::connect(beneath, &QPushButton::clicked, [&clicks] { ++clicks; });
+    auto progress = std::make_unique<CProgressDialog>();
+    ASSERT_TRUE(progress->create("Processing...", &owner));
+    // The progress window's Cancel right over the owner's button.
+    const QPoint target = beneath->mapToGlobal(beneath->rect().center());
+    const QPoint cancel = progress->cancelButton()->mapToGlobal(
+        progress->cancelButton()->rect().center());
+    progress->move(progress->pos() + target - cancel);
+    progress.reset();  // the run ended
+
+    QTest::mouseClick(beneath, Qt::LeftButton);
+    QTest::keyClick(&owner, Qt::Key_Escape);
+    EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(owner.isVisible());
+
+    QTest::qWait(700);
+    QTest::mouseClick(beneath, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+}
+
 TEST_F(ProgressDialogTest, StepHandlesWaitingEventsSoTheWindowRepaints) {
     CProgressDialog progress;
     ASSERT_TRUE(progress.create("Processing...", &owner));

@@ -10,9 +10,10 @@
 
 #include <map>
 
-#include "controls/Preferences.h"
 #include "controls/GroupedDecimal.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
+#include "tests/support/Sox.h"
 
 namespace korvo {
 namespace {
@@ -205,6 +206,47 @@ TEST_F(WaveFileDialogTest, SaveFolderChangeShowsThatFoldersFreeSpace) {
     facts.folderFree.reset();
     emit dialog.directoryEntered(folder.path());
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "");
+}
+
+TEST_F(WaveFileDialogTest, TypedFolderPathShowsTheFreeSpaceOfThatFolder) {
+    ASSERT_TRUE(QDir(folder.path()).mkdir("other"));
+    const QString other = QDir(folder.filePath("other")).absolutePath();
+    CWaveFileSaveDialog dialog(&facts);
+    dialog.setDirectory(folder.path());
+    facts.folderFree = 5000;
+    dialog.fileNameBox()->setText(other + "/take.wav");
+    EXPECT_EQ(facts.askedFolders.back(), other.toStdString());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "5,000");
+
+    // A bare name goes back to the folder the dialog shows.
+    facts.folderFree = 7000;
+    dialog.fileNameBox()->setText("take.wav");
+    EXPECT_EQ(facts.askedFolders.back(), QDir(folder.path()).absolutePath().toStdString());
+    EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kDriveFreeSpace), "7,000");
+}
+
+TEST_F(WaveFileDialogTest, OpenPaneSaysWhyAFileCannotBeImported) {
+    if (!test::soxAvailable()) {
+        GTEST_SKIP() << "sox is needed to write the files";
+    }
+    const std::vector<std::int16_t> audio(4410, 1000);
+    const auto written = [&](const char* name, long rate, std::vector<std::string> options) {
+        const std::string path = folder.filePath(name).toStdString();
+        EXPECT_TRUE(test::soxWrite(path, 1, rate, audio, options));
+        return QString::fromStdString(path);
+    };
+    CWaveFileOpenDialog dialog(&facts);
+    const auto problemOf = [&dialog](const QString& path) {
+        emit dialog.currentChanged(path);
+        return dialog.problemText();
+    };
+    EXPECT_EQ(problemOf(written("deep.wav", 44100, {"-b", "24"})), "24-bit samples; 16-bit needed");
+    EXPECT_EQ(problemOf(written("float.wav", 44100, {"-e", "floating-point", "-b", "32"})),
+              "Compressed or floating-point samples (format 3); 16-bit PCM needed");
+    EXPECT_EQ(problemOf(written("fast.aif", 48000, {"-b", "16"})),
+              "48000 Hz; the song needs 44100 Hz");
+    EXPECT_EQ(problemOf(written("fine.aif", 44100, {"-b", "16"})), "");
+    EXPECT_EQ(problemOf(broken), "Not a WAV or AIFF file");
 }
 
 }  // namespace
