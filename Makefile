@@ -7,7 +7,8 @@ GENERATOR ?= Ninja
 # Debian packages the build, the tests, the benchmarks and the Debian packages need.
 PACKAGES = cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
            libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
-           fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
+           fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian \
+           pkg-config libsndfile1-dev libsoxr-dev flac ffmpeg sndfile-programs
 
 .PHONY: deps configure build test package demo screenshot clean
 

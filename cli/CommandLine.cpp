@@ -11,6 +11,7 @@
 #include "convert/StatusMessages.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
+#include "transcode/SoundFileFactory.h"
 
 namespace korvo::cli {
 
@@ -109,6 +110,9 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     if (format == "aiff") {
         return KorvoLib::Korvo::kWaveTypeAiff;
     }
+    if (format == "flac") {
+        return KorvoLib::Korvo::kWaveTypeFlac;
+    }
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -117,6 +121,9 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     }
     if (extension == ".aif" || extension == ".aiff") {
         return KorvoLib::Korvo::kWaveTypeAiff;
+    }
+    if (extension == ".flac") {
+        return KorvoLib::Korvo::kWaveTypeFlac;
     }
     return std::nullopt;
 }
@@ -128,6 +135,7 @@ bool showProgress(const Options& options) {
 // One export run as the window's export command runs it; the exit status.
 int exportTracks(CTrackConverter& converter, const Options& options,
                  const std::vector<std::uint8_t>& tracks, const std::string& path, int fileType) {
+    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
     converter.setSelectedTracks(tracks);
     converter.computeExportRange();
     converter.setOutputWave(path, fileType);

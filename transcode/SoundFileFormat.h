@@ -1,0 +1,18 @@
+#pragma once
+// What a libsndfile format code says about the samples in a file.
+
+#include <sndfile.h>
+
+#include <string>
+
+namespace korvo::transcode {
+
+// Whole 16-bit linear samples, whatever the container.
+inline bool isLinear16(int format) {
+    return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+}
+
+// "16-bit", "24-bit", "32-bit float", "Vorbis" ...: how a user knows the samples.
+std::string encodingName(int format);
+
+}  // namespace korvo::transcode
