@@ -233,8 +233,9 @@ int commandImport(const Options& options) {
     if (!options.channels.empty()) {
         const auto channels = parseChannels(options.channels);
         if (!channels) {
-            return usageError("--channels takes one or two channel numbers, A or A,B (1 = the "
-                              "first)");
+            return usageError(
+                "--channels takes one or two channel numbers, A or A,B (1 = the "
+                "first)");
         }
         choice.channels = *channels;
     }
@@ -294,8 +295,8 @@ int commandImport(const Options& options) {
     if (!options.quiet) {
         if (converter.wave().throughFactory && converter.sourceNeedsConversion()) {
             std::cerr << "Converted " << options.file << " from "
-                      << transcode::describeSource(source) << " to "
-                      << converter.wave().sampleRate << " Hz, 16-bit.\n";
+                      << transcode::describeSource(source) << " to " << converter.wave().sampleRate
+                      << " Hz, 16-bit.\n";
         }
         for (const std::uint8_t v : *tracks) {
             std::cerr << "Imported " << options.file << " into " << trackLabel(v) << " as \""

@@ -20,8 +20,8 @@ using KorvoLib::Korvo::IWaveFile;
 // Reads the wave a block at a time into the channels' buffers and encodes them.
 class CWaveReader {
 public:
-    CWaveReader(std::unique_ptr<IWaveFile> file, const WaveDescription& wave,
-                BlockRange requested, bool invertPolarity, std::vector<BlockBuffer*>& buffers)
+    CWaveReader(std::unique_ptr<IWaveFile> file, const WaveDescription& wave, BlockRange requested,
+                bool invertPolarity, std::vector<BlockBuffer*>& buffers)
         : wave_(wave),
           waveBlocks_{0, wave.frames == 0 ? 0 : ((wave.frames - 1) >> 4) + 1},
           requested_(requested),
