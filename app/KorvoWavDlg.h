@@ -97,6 +97,10 @@ public:
     // The central refresh; false when no song could be shown.
     bool selectSong(const QString& rootPath, int songNumber, bool showErrors);
     void importWave();
+    // Opens the chosen file for import, asking which channels of a many-channel file and
+    // whether to convert one of another rate or depth. False with status 0 when the user
+    // cancels the channel choice.
+    bool openImportFile(const QString& path);
     void exportWave();
     void renameTrack(CTrackButton& button);
     void showAbout();

@@ -57,6 +57,7 @@ bool CConvertingReader::open(const std::string& path, int mode) {
     }
     const auto sourceRate = static_cast<std::uint32_t>(info_.samplerate);
     passThrough_ = isLinear16(info_.format) && sourceRate == rate_;
+    wholeSamples_ = hasFewerThan16Bits(info_.format) && sourceRate == rate_;
     const auto sourceFrames = static_cast<std::uint64_t>(info_.frames);
     // Rounded to the nearest frame: the converted file lasts as long as the source.
     frames_ = passThrough_ ? sourceFrames : (sourceFrames * rate_ + sourceRate / 2) / sourceRate;
@@ -129,7 +130,9 @@ void CConvertingReader::appendConverted(const float* samples, std::size_t frames
     const std::size_t out = picks_.size();
     for (std::size_t i = 0; i < frames && produced_ < frames_; ++i, ++produced_) {
         for (std::size_t c = 0; c < out; ++c) {
-            pending_.push_back(dither_.toInt16(samples[i * out + c]));
+            const float sample = samples[i * out + c];
+            pending_.push_back(wholeSamples_ ? CTpdfDither::rounded(sample)
+                                             : dither_.toInt16(sample));
         }
     }
 }

@@ -53,6 +53,7 @@ private:
     SF_INFO info_{};
     soxr_t resampler_ = nullptr;
     bool passThrough_ = false;
+    bool wholeSamples_ = false;  // converted samples need no dither
     bool sourceDone_ = false;
     bool failed_ = false;
     std::uint64_t frames_ = 0;     // presented length

@@ -19,6 +19,13 @@ public:
         return static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
     }
 
+    // Without dither: for samples that are whole 16-bit values already (8-bit or companded
+    // sources at the song's rate), which dither would only add noise to.
+    static std::int16_t rounded(float sample) {
+        const double value = std::floor(static_cast<double>(sample) * 32768.0 + 0.5);
+        return static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+    }
+
 private:
     static constexpr std::uint64_t kSeed = 0x9E3779B97F4A7C15ull;
     // Uniform in [0, 1) from a xorshift generator.

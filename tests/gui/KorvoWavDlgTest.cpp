@@ -42,7 +42,13 @@ struct RecordedMessages : IMessageBox {
             onShow();
         }
     }
+    bool ask(QWidget* /*owner*/, const QString& question) override {
+        questions.push_back(question);
+        return answer;
+    }
     QStringList texts;
+    QStringList questions;
+    bool answer = false;
     std::function<void()> onShow;
 };
 
@@ -549,6 +555,8 @@ TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
     QTest::mouseClick(window->importButton(), Qt::LeftButton);
     EXPECT_EQ(messages.texts, QStringList{"Sampling frequency is not 44100Hz. Can't convert wave "
                                           "file to Korvo track."});
+    EXPECT_EQ(messages.questions, QStringList{"This file is 48000 Hz, 16-bit. The song is 44100 "
+                                              "Hz, 16-bit. Convert it while importing?"});
     EXPECT_FALSE(button(*window, 3).hasData());
     EXPECT_TRUE(window->isEnabled());
 
@@ -558,6 +566,17 @@ TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
     EXPECT_TRUE(button(*window, 3).hasData());
     EXPECT_EQ(button(*window, 3).title(), "guitar");
     EXPECT_TRUE(window->isEnabled());
+
+    // Converted when the user says yes: a 1.5 s file at 48000 Hz fills 1.5 s of the song.
+    messages.answer = true;
+    click(*window, 3);
+    click(*window, 4);
+    chooseFile(wrongRate);
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts.size(), 1) << messages.texts.join("|").toStdString();
+    EXPECT_EQ(messages.questions.size(), 2);
+    EXPECT_TRUE(button(*window, 4).hasData());
+    EXPECT_EQ(window->converter().song()->events().trackExtent(4).end, (66150u + 15) / 16);
 }
 
 TEST_F(KorvoWavDlgTest, EnterDoesNothingEscapeEndsAndTheAboutBoxShowsTheVersion) {

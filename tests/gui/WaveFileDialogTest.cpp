@@ -125,7 +125,7 @@ TEST_F(WaveFileDialogTest, UnreadableFreeSpaceLeavesTheFieldEmptyAndZeroShowsZer
 
 TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
     CWaveFileSaveDialog dialog(&facts);
-    EXPECT_EQ(dialog.nameFilters().size(), 2);
+    EXPECT_EQ(dialog.nameFilters().size(), 3);
     EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeRiff);
     EXPECT_EQ(dialog.defaultSuffix(), "wav");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,044");
@@ -143,6 +143,12 @@ TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
     EXPECT_EQ(box->text(), "take1.aif");
     EXPECT_EQ(dialog.defaultSuffix(), "aif");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,054");
+
+    EXPECT_EQ(types->itemText(2), "FLAC(*.flac)");
+    QTest::keyClick(types, Qt::Key_Down);
+    EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeFlac);
+    EXPECT_EQ(box->text(), "take1.flac");
+    QTest::keyClick(types, Qt::Key_Up);
 
     box->setText("no extension");
     QTest::keyClick(types, Qt::Key_Up);
