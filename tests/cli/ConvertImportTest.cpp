@@ -71,8 +71,8 @@ protected:
                                        const std::vector<std::string>& tracks = {"1.1",
                                                                                  "2.1"}) const {
         const std::string out = path("export.wav");
-        std::vector<std::string> arguments = {"export", disk, "--song", "1", "--output", out,
-                                              "--quiet"};
+        std::vector<std::string> arguments = {"export",   disk, "--song", "1",
+                                              "--output", out,  "--quiet"};
         for (const auto& track : tracks) {
             arguments.insert(arguments.end(), {"--track", track});
         }
@@ -161,8 +161,8 @@ TEST_F(ConvertImport, SameSamplesInAnyContainerGiveTheSameTakesWithAndWithoutCon
     };
     for (const auto& made : files) {
         ASSERT_TRUE(runTool(made.command)) << made.name;
-        const std::string file = made.name == "extensible.wav" ? path("extensible.wavex")
-                                                                : path(made.name);
+        const std::string file =
+            made.name == "extensible.wav" ? path("extensible.wavex") : path(made.name);
         EXPECT_EQ(importedSamples(file), reference) << made.name;
         EXPECT_EQ(importedSamples(file, {"--convert"}), reference) << made.name << " --convert";
     }
@@ -239,10 +239,10 @@ TEST_F(ConvertImport, UnreadableChannelLessAndShortAfterConversionAreRefused) {
     // A wave header that declares no channels.
     const std::string empty = path("nochannels.wav");
     {
-        const std::uint8_t header[] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                       'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 0, 0,
-                                       0x44, 0xAC, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0,
-                                       'd', 'a', 't', 'a', 0, 0, 0, 0};
+        const std::uint8_t header[] = {'R', 'I', 'F',  'F',  36,  0,   0,   0, 'W', 'A', 'V',
+                                       'E', 'f', 'm',  't',  ' ', 16,  0,   0, 0,   1,   0,
+                                       0,   0,   0x44, 0xAC, 0,   0,   0,   0, 0,   0,   0,
+                                       0,   16,  0,    'd',  'a', 't', 'a', 0, 0,   0,   0};
         std::ofstream(empty, std::ios::binary)
             .write(reinterpret_cast<const char*>(header), sizeof header);
     }
@@ -255,8 +255,8 @@ TEST_F(ConvertImport, UnreadableChannelLessAndShortAfterConversionAreRefused) {
     expectRefused(shortWave, {"--convert"}, kStatusWaveTooShort);
     // A 16-bit 48 kHz wave keeps its old status without --convert.
     const std::string wave48 = path("wave48.wav");
-    ASSERT_TRUE(runTool({"sox", "-n", "-b", "16", "-r", "48000", "-c", "1", wave48, "synth", "2",
-                         "sine", "440"}));
+    ASSERT_TRUE(runTool(
+        {"sox", "-n", "-b", "16", "-r", "48000", "-c", "1", wave48, "synth", "2", "sine", "440"}));
     expectRefused(wave48, {}, kStatusWrongSampleRate);
 }
 
@@ -306,8 +306,8 @@ TEST_F(ConvertImport, FlacExportDecodesToTheWavExportsSamples) {
     EXPECT_EQ(title, "title=music-L / music-R\n");
 
     const std::string folder = path("all");
-    const auto all = runCli({"export-all", disk, "--song", "1", "--output-dir", folder,
-                             "--format", "flac", "--quiet"});
+    const auto all = runCli(
+        {"export-all", disk, "--song", "1", "--output-dir", folder, "--format", "flac", "--quiet"});
     ASSERT_EQ(all.exitStatus, 0) << all.err;
     EXPECT_EQ(all.out, folder + "/1.1 music-L.flac\n" + folder + "/2.1 music-R.flac\n");
 }

@@ -19,9 +19,9 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/KorvoWavDlg.h"
-#include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
 #include "tests/support/DiskFixture.h"
@@ -405,10 +405,12 @@ TEST_F(KorvoWavDlgTest, RenameInAProtectedSongIsRefusedWithoutTheEditor) {
     auto window = makeWindow();
     window->selectDisk(QString::fromStdString(disk->root()));
     bool editorOpened = false;
-    whenShown<CPopupEdit>([&](CPopupEdit& popup) {
-        editorOpened = true;
-        QTest::keyClick(&popup, Qt::Key_Escape);
-    }, 20);
+    whenShown<CPopupEdit>(
+        [&](CPopupEdit& popup) {
+            editorOpened = true;
+            QTest::keyClick(&popup, Qt::Key_Escape);
+        },
+        20);
     QTest::mouseClick(&button(*window, 3), Qt::RightButton);
     EXPECT_EQ(messages.texts, QStringList{"Song protected."});
     QTest::qWait(150);
@@ -436,8 +438,9 @@ TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
     EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
     EXPECT_EQ(KorvoLib::Korvo::recognizeWaveFileType(target.toStdString()),
               KorvoLib::Korvo::kWaveTypeAiff);
-    EXPECT_EQ(QFileInfo(target).size(),
-              static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
+    EXPECT_EQ(
+        QFileInfo(target).size(),
+        static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
     EXPECT_TRUE(window->isEnabled());
     (void)progressShown;  // the run may be over before the timer looks
 }

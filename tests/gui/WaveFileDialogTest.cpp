@@ -10,8 +10,8 @@
 
 #include <map>
 
-#include "controls/Preferences.h"
 #include "controls/GroupedDecimal.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
 
 namespace korvo {
@@ -65,9 +65,8 @@ protected:
         return file.fileName();
     }
     static void closeSoon(QDialog& dialog, bool accept) {
-        QTimer::singleShot(0, &dialog, [&dialog, accept] {
-            accept ? dialog.accept() : dialog.reject();
-        });
+        QTimer::singleShot(0, &dialog,
+                           [&dialog, accept] { accept ? dialog.accept() : dialog.reject(); });
     }
 
     QTemporaryDir folder;

@@ -22,10 +22,10 @@ bool toolsAvailable(const std::vector<std::string>& names);
 
 }  // namespace korvo::test
 
-#define KORVO_SKIP_WITHOUT_TOOLS(...)                                                     \
-    do {                                                                                  \
-        if (!::korvo::test::toolsAvailable({__VA_ARGS__})) {                              \
+#define KORVO_SKIP_WITHOUT_TOOLS(...)                                                      \
+    do {                                                                                   \
+        if (!::korvo::test::toolsAvailable({__VA_ARGS__})) {                               \
             GTEST_SKIP() << "sound tools missing (make deps installs them); skipping the " \
-                            "check against files other programs write";                   \
-        }                                                                                 \
+                            "check against files other programs write";                    \
+        }                                                                                  \
     } while (false)
