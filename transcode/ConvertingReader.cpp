@@ -59,6 +59,12 @@ bool CConvertingReader::open(const std::string& path, int mode) {
     passThrough_ = isLinear16(info_.format) && sourceRate == rate_;
     wholeSamples_ = hasFewerThan16Bits(info_.format) && sourceRate == rate_;
     const auto sourceFrames = static_cast<std::uint64_t>(info_.frames);
+    // A wave description counts frames in 32 bits; checked before the product below can wrap.
+    if (static_cast<double>(sourceFrames) * rate_ / sourceRate >
+        std::numeric_limits<std::uint32_t>::max()) {
+        close();
+        return false;
+    }
     // Rounded to the nearest frame: the converted file lasts as long as the source.
     frames_ = passThrough_ ? sourceFrames : (sourceFrames * rate_ + sourceRate / 2) / sourceRate;
     if (frames_ > std::numeric_limits<std::uint32_t>::max()) {
