@@ -94,6 +94,8 @@ std::optional<int> openDisk(CTrackConverter& converter, const Options& options) 
 
 // Disk, song list and the song the user named (N is the stored number plus one).
 std::optional<int> openSong(CTrackConverter& converter, const Options& options) {
+    // Every command on a song reads and writes other formats through the conversion front.
+    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
     if (auto failed = openDisk(converter, options)) {
         return failed;
     }
@@ -135,7 +137,6 @@ bool showProgress(const Options& options) {
 // One export run as the window's export command runs it; the exit status.
 int exportTracks(CTrackConverter& converter, const Options& options,
                  const std::vector<std::uint8_t>& tracks, const std::string& path, int fileType) {
-    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
     converter.setSelectedTracks(tracks);
     converter.computeExportRange();
     converter.setOutputWave(path, fileType);

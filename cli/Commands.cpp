@@ -133,6 +133,12 @@ int commandExport(const Options& options) {
         return usageError("cannot tell the file type from '" + options.output +
                           "'; name it .wav, .aif, .aiff or .flac, or give --format wav|aiff|flac");
     }
+    if (options.group != 0) {
+        return exportGroup(options, *tracks, *fileType);
+    }
+    if (options.allowMissing) {
+        return usageError("--allow-missing goes with --group");
+    }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
         return failWith(*failed);
@@ -246,7 +252,6 @@ int commandImport(const Options& options) {
     if (auto failed = openSong(converter, options)) {
         return failWith(*failed);
     }
-    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
     converter.setSelectedTracks(*tracks);
     converter.setImportChoice(choice);
     const bool opened = !options.file.empty() && converter.openInputWave(options.file);
@@ -409,6 +414,7 @@ int run(int argc, char** argv) {
     line.trackOption(rename);
     rename->add_option("NAME", options.name, "new name (7-bit ASCII, cut to 8 characters)")
         ->required();
+    addHistoryCommands(line, exportCommand);
     auto* demo = line.add("make-demo-disk", "write a demo disk image", commandMakeDemoDisk);
     demo->add_option("IMAGE", options.disk, "image file to write")->required();
     demo->add_flag("--quiet", options.quiet, "no messages");
