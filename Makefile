@@ -7,7 +7,8 @@ GENERATOR ?= Ninja
 # Debian packages the build, the tests, the benchmarks and the Debian packages need.
 PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
            libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-multimedia-dev sox dosfstools mtools \
-           fuse3 libfuse3-dev fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
+           fuse3 libfuse3-dev fusefat xvfb xauth git man-db appstream dpkg-dev file lintian \
+           pkg-config libsndfile1-dev libsoxr-dev flac ffmpeg sndfile-programs
 
 # make fuzz: the libFuzzer harnesses, built with clang and the sanitizers in $(FUZZ_BUILD), each
 # run for FUZZ_SECONDS on its corpus (scripts/fuzz.sh).

@@ -37,6 +37,7 @@
 #include "convert/StatusMessages.h"
 #include "convert/TrackNames.h"
 #include "disk/Status.h"
+#include "transcode/SoundFileFactory.h"
 
 namespace korvo {
 
@@ -99,6 +100,7 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
       commander_(std::make_unique<CTrackButtonCommander>(*this)),
       titleModifier_(std::make_unique<CTrackButtonTitleModifier>(*this)) {
     converter_.setPolarity(true);
+    converter_.setWaveFileFactory(transcode::makeSoundFileFactory());
     setWindowTitle(kProgramTitle);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
@@ -607,6 +609,8 @@ void CKorvoWavDlg::importWave() {
     }
     QString path;
     {
+        // The pane shows any file the conversion front reads; whether to convert is asked after.
+        converter_.setImportChoice({true, {}});
         CWaveFileOpenDialog dialog(&facts_, this);
         dialog.setTrackCount(static_cast<int>(selection_.size()));
         if (dialog.run() != QDialog::Accepted) {
@@ -642,8 +646,10 @@ bool CKorvoWavDlg::importFile(const QString& path) {
     // Nothing reads the disk on the side while the import writes it.
     stopPlaying();
     strip_->forgetCache();
-    if (path.isEmpty() || !converter_.openInputWave(path.toStdString())) {
-        showStatus(converter_.status());
+    if (path.isEmpty() || !openImportFile(path)) {
+        if (converter_.status() != kStatusOk) {
+            showStatus(converter_.status());
+        }
         return false;
     }
     converter_.computeImportRange();
@@ -674,6 +680,47 @@ bool CKorvoWavDlg::importFile(const QString& path) {
         showStatus(converter_.status());
     }
     return imported;
+}
+
+bool CKorvoWavDlg::openImportFile(const QString& path) {
+    converter_.setImportChoice({});
+    const std::string file = path.toStdString();
+    const bool opened = converter_.openInputWave(file);
+    const SourceFormat source = converter_.sourceFormat();
+    ImportChoice choice;
+    // More than two channels through the conversion front: the user picks one or two of them.
+    if (source.channels > 2 && (!opened || converter_.wave().throughFactory)) {
+        QStringList items;
+        for (int c = 1; c + 1 <= source.channels; c += 2) {
+            items << QString("Channels %1 and %2").arg(c).arg(c + 1);
+        }
+        for (int c = 1; c <= source.channels; ++c) {
+            items << QString("Channel %1").arg(c);
+        }
+        const int pairs = source.channels / 2;
+        const int item = messages_->choose(
+            this, QString("This file has %1 channels. Which do you import?").arg(source.channels),
+            items);
+        if (item < 0) {
+            converter_.setStatus(kStatusOk);
+            return false;
+        }
+        if (item < pairs) {
+            choice.channels = {static_cast<std::uint16_t>(2 * item),
+                               static_cast<std::uint16_t>(2 * item + 1)};
+        } else {
+            choice.channels = {static_cast<std::uint16_t>(item - pairs)};
+        }
+    }
+    if (converter_.sourceNeedsConversion() && converter_.song() != nullptr) {
+        const QString question =
+            QString("This file is %1. The song is %2 Hz, 16-bit. Convert it while importing?")
+                .arg(QString::fromStdString(transcode::describeSource(source)))
+                .arg(converter_.song()->sampleRate());
+        choice.convert = messages_->ask(this, question);
+    }
+    converter_.setImportChoice(choice);
+    return converter_.openInputWave(file);
 }
 
 void CKorvoWavDlg::exportWave() {

@@ -115,6 +115,10 @@ public:
     // A wave file dropped on virtual track v: imported into v (and, for a stereo file, the
     // other selected virtual track when there is one).
     void importDropped(int virtualTrack, const QString& path);
+    // Opens the chosen file for import, asking which channels of a many-channel file and
+    // whether to convert one of another rate or depth. False with status 0 when the user
+    // cancels the channel choice.
+    bool openImportFile(const QString& path);
     void exportWave();
     // Every virtual track with data into its own mono file in a folder ("T.V NAME.wav").
     void exportAll();

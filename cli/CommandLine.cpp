@@ -11,6 +11,7 @@
 #include "convert/StatusMessages.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
+#include "transcode/SoundFileFactory.h"
 
 namespace korvo::cli {
 
@@ -100,6 +101,8 @@ std::optional<int> openDisk(CTrackConverter& converter, const Options& options) 
 
 // Disk, song list and the song the user named (N is the stored number plus one).
 std::optional<int> openSong(CTrackConverter& converter, const Options& options) {
+    // Every command on a song reads and writes other formats through the conversion front.
+    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
     if (auto failed = openDisk(converter, options)) {
         return failed;
     }
@@ -116,6 +119,9 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     if (format == "aiff") {
         return KorvoLib::Korvo::kWaveTypeAiff;
     }
+    if (format == "flac") {
+        return KorvoLib::Korvo::kWaveTypeFlac;
+    }
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -124,6 +130,9 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     }
     if (extension == ".aif" || extension == ".aiff") {
         return KorvoLib::Korvo::kWaveTypeAiff;
+    }
+    if (extension == ".flac") {
+        return KorvoLib::Korvo::kWaveTypeFlac;
     }
     return std::nullopt;
 }

@@ -30,6 +30,11 @@ struct Options {
     std::string format;
     std::string file;
     std::string name;
+    // import: conversion of other rates and depths, the file's channels, one channel on two
+    // tracks.
+    bool convert = false;
+    std::string channels;
+    bool duplicate = false;
     int group = 0;  // history group, 0 for the current events
     bool allowMissing = false;
     bool orphans = false;
@@ -63,7 +68,7 @@ std::optional<int> openDisk(CTrackConverter& converter, const Options& options);
 // Disk, song list and the song the user named (N is the stored number plus one).
 std::optional<int> openSong(CTrackConverter& converter, const Options& options);
 
-// The wave file type from --format, else from the file's extension.
+// The wave file type from --format, else from the file's extension (.wav, .aif, .aiff, .flac).
 std::optional<int> waveTypeFor(const std::string& format, const std::string& path);
 bool showProgress(const Options& options);
 // One export run as the window's export command runs it; the exit status.

@@ -22,6 +22,7 @@
 #include "convert/Version.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
+#include "transcode/SoundFileFactory.h"
 
 namespace korvo::cli {
 
@@ -132,7 +133,7 @@ int commandExport(const Options& options) {
     const auto fileType = waveTypeFor(options.format, options.output);
     if (!fileType) {
         return usageError("cannot tell the file type from '" + options.output +
-                          "'; name it .wav, .aif or .aiff, or give --format wav|aiff");
+                          "'; name it .wav, .aif, .aiff or .flac, or give --format wav|aiff|flac");
     }
     if (options.group != 0) {
         return exportGroup(options, *tracks, *fileType);
@@ -158,7 +159,7 @@ int commandExportAll(const Options& options) {
     const std::string format = options.format.empty() ? "wav" : options.format;
     const auto fileType = waveTypeFor(format, "");
     if (!fileType) {
-        return usageError("--format takes wav or aiff");
+        return usageError("--format takes wav, aiff or flac");
     }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
@@ -166,7 +167,9 @@ int commandExportAll(const Options& options) {
     }
     std::error_code error;
     std::filesystem::create_directories(options.outputDir, error);
-    const std::string extension = *fileType == KorvoLib::Korvo::kWaveTypeAiff ? ".aif" : ".wav";
+    const std::string extension = *fileType == KorvoLib::Korvo::kWaveTypeAiff   ? ".aif"
+                                  : *fileType == KorvoLib::Korvo::kWaveTypeFlac ? ".flac"
+                                                                                : ".wav";
     int written = 0;
     for (int v = 0; v < kVirtualTracks; ++v) {
         if (!converter.song()->used(v)) {
@@ -190,19 +193,90 @@ int commandExportAll(const Options& options) {
     return 0;
 }
 
+// --channels "A" or "A,B" (1-based) as 0-based channels; nullopt when malformed.
+std::optional<std::vector<std::uint16_t>> parseChannels(const std::string& text) {
+    std::vector<std::uint16_t> channels;
+    std::size_t start = 0;
+    while (start <= text.size() && !text.empty()) {
+        const auto comma = std::min(text.find(',', start), text.size());
+        const std::string part = text.substr(start, comma - start);
+        if (part.empty() || part.size() > 5 ||
+            part.find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        const int number = std::stoi(part);
+        if (number < 1 || number > 0xFFFF) {
+            return std::nullopt;
+        }
+        channels.push_back(static_cast<std::uint16_t>(number - 1));
+        start = comma + 1;
+    }
+    if (channels.empty() || channels.size() > 2) {
+        return std::nullopt;
+    }
+    return channels;
+}
+
+// Before the status message of an import refused for its rate or depth: how to get it in.
+void suggestConversion(const CTrackConverter& converter, const Options& options) {
+    const int status = converter.status();
+    if (options.convert || !converter.sourceNeedsConversion() ||
+        (status != kStatusFailedReadWave && status != kStatusWrongSampleRate)) {
+        return;
+    }
+    std::cerr << "korvowav-cli: " << options.file << " is "
+              << transcode::describeSource(converter.sourceFormat()) << "; the song is "
+              << converter.song()->sampleRate()
+              << " Hz, 16-bit. Add --convert to convert it while importing.\n";
+}
+
 int commandImport(const Options& options) {
     std::string problem;
     const auto tracks = selectedTracks(options, problem);
     if (!tracks) {
         return usageError(problem);
     }
+    ImportChoice choice;
+    choice.convert = options.convert;
+    if (!options.channels.empty()) {
+        const auto channels = parseChannels(options.channels);
+        if (!channels) {
+            return usageError(
+                "--channels takes one or two channel numbers, A or A,B (1 = the "
+                "first)");
+        }
+        choice.channels = *channels;
+    }
+    if (options.duplicate && tracks->size() != 2) {
+        return usageError("--duplicate puts one channel on two tracks: give two --track");
+    }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
         return failWith(*failed);
     }
     converter.setSelectedTracks(*tracks);
-    if (options.file.empty() || !converter.openInputWave(options.file)) {
-        return failWith(kStatusFailedReadWave);
+    converter.setImportChoice(choice);
+    const bool opened = !options.file.empty() && converter.openInputWave(options.file);
+    const auto& source = converter.sourceFormat();
+    for (const auto channel : choice.channels) {
+        if (channel >= source.channels && source.channels != 0) {
+            return usageError(options.file + " has " + std::to_string(source.channels) +
+                              " channels; --channels counts them from 1");
+        }
+    }
+    // A file that only the conversion front reads names the channels it wants, since the
+    // track names tell two channels apart but not more.
+    if (source.channels > 2 && choice.channels.empty() &&
+        (!opened || converter.wave().throughFactory)) {
+        return usageError(options.file + " has " + std::to_string(source.channels) +
+                          " channels; choose one or two with --channels A[,B]");
+    }
+    if (options.duplicate && opened && converter.wave().channels != 1) {
+        return usageError("--duplicate takes a one-channel file or one --channels");
+    }
+    if (!opened) {
+        suggestConversion(converter, options);
+        return failWith(options.file.empty() ? kStatusFailedReadWave : converter.status());
     }
     converter.computeImportRange();
     CTerminalProgress progress(showProgress(options));
@@ -219,6 +293,7 @@ int commandImport(const Options& options) {
                          "clusters: give yourself read access to that device, or work on an "
                          "image of the disk and pass the image as DISK.\n";
         }
+        suggestConversion(converter, options);
         return failWith(converter.status());
     }
     if (CTerminalProgress::interrupted()) {
@@ -226,6 +301,11 @@ int commandImport(const Options& options) {
         return kExitInterrupted;
     }
     if (!options.quiet) {
+        if (converter.wave().throughFactory && converter.sourceNeedsConversion()) {
+            std::cerr << "Converted " << options.file << " from "
+                      << transcode::describeSource(source) << " to " << converter.wave().sampleRate
+                      << " Hz, 16-bit.\n";
+        }
         for (const std::uint8_t v : *tracks) {
             std::cerr << "Imported " << options.file << " into " << trackLabel(v) << " as \""
                       << nameText(converter.song()->name(v)) << "\".\n";
@@ -309,21 +389,29 @@ int run(int argc, char** argv) {
     line.songOption(exportCommand);
     line.trackOption(exportCommand);
     exportCommand->add_option("--output", options.output, "wave file to write")->required();
-    exportCommand->add_option("--format", options.format, "wav or aiff (else from the extension)")
-        ->check(CLI::IsMember({"wav", "aiff"}));
+    exportCommand
+        ->add_option("--format", options.format, "wav, aiff or flac (else from the extension)")
+        ->check(CLI::IsMember({"wav", "aiff", "flac"}));
     auto* exportAll =
         line.add("export-all", "every virtual track that holds data into its own mono file",
                  commandExportAll);
     line.diskArgument(exportAll);
     line.songOption(exportAll);
     exportAll->add_option("--output-dir", options.outputDir, "folder for the files")->required();
-    exportAll->add_option("--format", options.format, "wav (default) or aiff")
-        ->check(CLI::IsMember({"wav", "aiff"}));
+    exportAll->add_option("--format", options.format, "wav (default), aiff or flac")
+        ->check(CLI::IsMember({"wav", "aiff", "flac"}));
     auto* importCommand = line.add("import", "a wave file into virtual tracks", commandImport);
     line.diskArgument(importCommand);
     line.songOption(importCommand);
     line.trackOption(importCommand);
-    importCommand->add_option("FILE", options.file, "WAV or AIFF file to import")->required();
+    importCommand->add_option("FILE", options.file, "wave, AIFF, FLAC, Ogg ... file to import")
+        ->required();
+    importCommand->add_flag("--convert", options.convert,
+                            "convert another sample rate or bit depth to the song's");
+    importCommand->add_option("--channels", options.channels,
+                              "the file's channels to import: A or A,B (1 = the first)");
+    importCommand->add_flag("--duplicate", options.duplicate,
+                            "one channel onto both of two tracks");
     auto* rename = line.add("rename", "rename a virtual track", commandRename);
     line.diskArgument(rename);
     line.songOption(rename);

@@ -218,7 +218,7 @@ int commandExportTake(const Options& options) {
     const auto fileType = waveTypeFor(options.format, options.output);
     if (!fileType) {
         return usageError("cannot tell the file type from '" + options.output +
-                          "'; name it .wav, .aif or .aiff, or give --format wav|aiff");
+                          "'; name it .wav, .aif, .aiff or .flac, or give --format wav|aiff|flac");
     }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
@@ -344,8 +344,9 @@ void addHistoryCommands(CommandLine& line, CLI::App* exportCommand) {
     line.songOption(exportTake);
     exportTake->add_option("TAKE", options.take, "take number (01A3) or file name")->required();
     exportTake->add_option("--output", options.output, "wave file to write")->required();
-    exportTake->add_option("--format", options.format, "wav or aiff (else from the extension)")
-        ->check(CLI::IsMember({"wav", "aiff"}));
+    exportTake
+        ->add_option("--format", options.format, "wav, aiff or flac (else from the extension)")
+        ->check(CLI::IsMember({"wav", "aiff", "flac"}));
 
     auto* restore =
         line.add("restore", "make an earlier version of a virtual track current", commandRestore);

@@ -19,7 +19,11 @@ bool CTrackConverterFacts::openInputWave(const std::string& path) {
 
 KorvoLib::Korvo::WaveFormat CTrackConverterFacts::inputWave() const {
     const WaveDescription& wave = converter_.wave();
-    return {wave.channels, wave.sampleRate, wave.frames};
+    // A file read through the conversion front shows its own rate; channels and length are
+    // what the import will write.
+    const std::uint32_t rate =
+        wave.throughFactory ? converter_.sourceFormat().sampleRate : wave.sampleRate;
+    return {wave.channels, rate, wave.frames};
 }
 
 void CTrackConverterFacts::computeImportRange() {

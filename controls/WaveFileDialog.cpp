@@ -9,6 +9,7 @@
 #include "controls/GroupedDecimal.h"
 #include "controls/ImportProblem.h"
 #include "controls/Preferences.h"
+#include "wavefile/WaveFile.h"
 
 namespace korvo {
 
@@ -40,7 +41,15 @@ QStringList openFilters() {
 
 // The save dialog shows every file whatever the type.
 QStringList saveFilters() {
-    return {rowLabel(kWaveFileTypeRows[0]) + " (*)", rowLabel(kWaveFileTypeRows[1]) + " (*)"};
+    return {rowLabel(kWaveFileTypeRows[0]) + " (*)", rowLabel(kWaveFileTypeRows[1]) + " (*)",
+            rowLabel(kFlacFileTypeRow) + " (*)"};
+}
+
+// The row of a save dialog's file type.
+const WaveFileTypeRow& saveRow(int fileType) {
+    return fileType == KorvoLib::Korvo::kWaveTypeFlac
+               ? kFlacFileTypeRow
+               : kWaveFileTypeRows[static_cast<std::size_t>(fileType)];
 }
 
 // The file name with the row's extension in place of its own (appended when it has none).
@@ -147,6 +156,8 @@ void CWaveFileOpenDialog::selectionChanged(const QString& path) {
 CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionFacts* facts, QWidget* parent)
     : CWaveFileDialog(facts, parent, QFileDialog::AcceptSave, saveFilters()) {
     setFileMode(QFileDialog::AnyFile);
+    // The remembered filter is shared with the open dialog, whose third row is All Files: a
+    // remembered 3 starts at the first row, so FLAC is chosen anew each time.
     if (rememberedFilter() < 1 || rememberedFilter() > 2) {
         selectFilterIndex(1);
     }
@@ -159,7 +170,7 @@ CWaveFileSaveDialog::CWaveFileSaveDialog(IConversionFacts* facts, QWidget* paren
     addField(pane, 1, "Drive Free Space (Bytes):", kDriveFreeSpace);
     addPane(pane);
 
-    const WaveFileTypeRow& row = kWaveFileTypeRows[static_cast<std::size_t>(fileType())];
+    const WaveFileTypeRow& row = saveRow(fileType());
     setDefaultSuffix(QString(row.extension).mid(1));
     if (facts_ != nullptr) {
         setField(kConvertSize, shownBytes(facts_->neededHostBytes(fileType())));
@@ -192,10 +203,10 @@ void CWaveFileSaveDialog::nameChanged(const QString& name) {
 
 void CWaveFileSaveDialog::typeChanged() {
     const int type = fileType();
-    if (type < 0 || type > 1) {
+    if (type < 0 || type > KorvoLib::Korvo::kWaveTypeFlac) {
         return;
     }
-    const QString extension = kWaveFileTypeRows[static_cast<std::size_t>(type)].extension;
+    const QString extension = saveRow(type).extension;
     setDefaultSuffix(extension.mid(1));
     if (QLineEdit* box = fileNameBox(); box != nullptr) {
         box->setText(withExtension(box->text(), extension));

@@ -33,6 +33,8 @@ inline constexpr std::array<WaveFileTypeRow, 3> kWaveFileTypeRows = {{
     {"Apple AIFF Wave", ".aif"},
     {"All Files", ".*"},  // offered only by the open dialog
 }};
+// The save dialog's third row: FLAC, written through the conversion front.
+inline constexpr WaveFileTypeRow kFlacFileTypeRow = {"FLAC", ".flac"};
 
 class CWaveFileDialog : public CFileDlg {
     Q_OBJECT
@@ -78,7 +80,7 @@ class CWaveFileSaveDialog : public CWaveFileDialog {
 
 public:
     CWaveFileSaveDialog(IConversionFacts* facts, QWidget* parent = nullptr);
-    // The file type of the chosen filter row (kWaveTypeRiff or kWaveTypeAiff).
+    // The file type of the chosen filter row (kWaveTypeRiff, kWaveTypeAiff or kWaveTypeFlac).
     int fileType() const { return filterIndex() - 1; }
 
 private:

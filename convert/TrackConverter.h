@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "convert/ProgressUI.h"
+#include "convert/WaveFileFactory.h"
 #include "disk/DiskFiles.h"
 #include "disk/DiskTypes.h"
 #include "disk/Song.h"
@@ -44,6 +45,8 @@ struct WaveDescription {
     std::uint16_t channels = 0;
     std::uint32_t sampleRate = 0;
     std::uint32_t frames = 0;
+    // Read through the wave-file factory's reader rather than the engine's own.
+    bool throughFactory = false;
 };
 
 class CTrackConverter {
@@ -65,6 +68,11 @@ public:
         std::function<std::unique_ptr<IDiskFiles>(const std::string&, const DiskOptions&)>;
     void setDiskOpener(DiskOpener opener) { opener_ = std::move(opener); }
     const DiskOptions& diskOptions() const { return options_; }
+    // Readers and writers for what the engine's own wave files do not cover (other formats,
+    // rates and depths on import, FLAC on export); none unless a front end gives one.
+    void setWaveFileFactory(std::shared_ptr<IWaveFileFactory> factory) {
+        factory_ = std::move(factory);
+    }
     // The disk check: 0 writable, 1 not a recorder disk, 2 access denied, 3 read only.
     // Every operation on the disk holds a shared lock on it while it runs (volume/DiskLock.h),
     // and an exclusive one while it writes; a disk that another program writes is reported as
@@ -119,7 +127,19 @@ public:
     bool runExport();
 
     // Import: reads the wave's kind, channels, rate and frame count; status 10 on failure.
+    // A file the engine's readers accept goes through them unchanged, unless channels are
+    // chosen or it has another rate and conversion is allowed. Anything else goes through the
+    // wave-file factory: a 16-bit linear file at the song's rate as it is; one whose samples
+    // must change only when the import choice allows conversion, else status 15 (only the
+    // rate differs) or 10. The wave description then holds the converted channels and length.
     bool openInputWave(const std::string& path);
+    void setImportChoice(ImportChoice choice) { choice_ = std::move(choice); }
+    const ImportChoice& importChoice() const { return choice_; }
+    // The last input file as the factory's decoder sees it (channels 0 when it could not).
+    const SourceFormat& sourceFormat() const { return source_; }
+    // Whether the last input file can be imported only with its samples changed (another rate
+    // or depth), as far as the factory can tell.
+    bool sourceNeedsConversion() const;
     void computeImportRange();
     // Whole clusters for every wave channel plus 16 clusters of reserve.
     std::uint64_t neededDiskBytes() const;
@@ -172,6 +192,10 @@ private:
     bool eventsForTakes(const std::vector<std::unique_ptr<CTakeWriter>>& writers,
                         const TakeGeometry& geometry, std::vector<EventRecord>& records);
     bool placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes);
+    std::unique_ptr<KorvoLib::Korvo::IWaveFile> makeInputFile() const;
+    std::unique_ptr<KorvoLib::Korvo::IWaveFile> makeOutputFile(int fileType) const;
+    std::string exportTitle() const;
+    std::uint32_t importRate() const;
     // Runs the export on a song that holds only the given events (convert/TrackHistory.cpp).
     bool runExportOf(std::unique_ptr<CSong> view, BlockRange range);
 
@@ -193,6 +217,9 @@ private:
     bool holdWriteLock_ = false;
     int operations_ = 0;
     std::string lockProblem_;
+    std::shared_ptr<IWaveFileFactory> factory_;
+    ImportChoice choice_;
+    SourceFormat source_;
 };
 
 }  // namespace korvo

@@ -27,8 +27,8 @@ std::string folderOf(const std::string& path) {
 // header written, so a failed export leaves nothing half-written behind.
 class CWaveWriter {
 public:
-    CWaveWriter(int fileType, const std::string& path) : path_(path) {
-        file_ = KorvoLib::Korvo::makeWaveFile(fileType);
+    CWaveWriter(std::unique_ptr<IWaveFile> file, const std::string& path)
+        : path_(path), file_(std::move(file)) {
         if (file_ && file_->open(path, IWaveFile::kCreate)) {
             created_ = true;
             if (!file_->setDataPosition(0)) {
@@ -91,8 +91,30 @@ void CTrackConverter::computeExportRange() {
     }
 }
 
+// The track names of the selection, for the tags of file types that have them.
+std::string CTrackConverter::exportTitle() const {
+    std::string title;
+    for (const std::uint8_t track : selected_) {
+        std::string name = song_->name(track).substr(0, song_->name(track).find('\0'));
+        name.erase(name.find_last_not_of(' ') + 1);
+        if (!name.empty()) {
+            title += (title.empty() ? "" : " / ") + name;
+        }
+    }
+    return title;
+}
+
+std::unique_ptr<IWaveFile> CTrackConverter::makeOutputFile(int fileType) const {
+    auto file = KorvoLib::Korvo::makeWaveFile(fileType);
+    if (!file && factory_ && song_) {
+        file = factory_->makeWriter(fileType, song_->sampleRate(),
+                                    static_cast<std::uint16_t>(selected_.size()), exportTitle());
+    }
+    return file;
+}
+
 std::uint64_t CTrackConverter::neededHostBytes(int fileType) const {
-    const auto file = KorvoLib::Korvo::makeWaveFile(fileType);
+    const auto file = makeOutputFile(fileType);
     if (!file) {
         return 0;
     }
@@ -142,7 +164,7 @@ bool CTrackConverter::runExport() {
     }
     const int channelCount = static_cast<int>(channels.size());
 
-    CWaveWriter writer(wave_.fileType, wave_.path);
+    CWaveWriter writer(makeOutputFile(wave_.fileType), wave_.path);
     if (progress_) {
         progress_->begin(static_cast<std::int32_t>(range_.start),
                          static_cast<std::int32_t>(range_.end));

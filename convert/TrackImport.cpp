@@ -20,15 +20,15 @@ using KorvoLib::Korvo::IWaveFile;
 // Reads the wave a block at a time into the channels' buffers and encodes them.
 class CWaveReader {
 public:
-    CWaveReader(const WaveDescription& wave, BlockRange requested, bool invertPolarity,
-                std::vector<BlockBuffer*>& buffers)
+    CWaveReader(std::unique_ptr<IWaveFile> file, const WaveDescription& wave, BlockRange requested,
+                bool invertPolarity, std::vector<BlockBuffer*>& buffers)
         : wave_(wave),
           waveBlocks_{0, wave.frames == 0 ? 0 : ((wave.frames - 1) >> 4) + 1},
           requested_(requested),
           invertPolarity_(invertPolarity),
           block_(requested.start),
-          buffers_(buffers) {
-        file_ = KorvoLib::Korvo::makeWaveFile(wave.fileType);
+          buffers_(buffers),
+          file_(std::move(file)) {
         const std::uint64_t offset =
             static_cast<std::uint64_t>(requested.start) * wave.channels * 32;
         if (!file_ || !file_->open(wave.path, IWaveFile::kRead) ||
@@ -101,9 +101,28 @@ private:
 
 }  // namespace
 
+std::uint32_t CTrackConverter::importRate() const {
+    return song_ ? song_->sampleRate() : source_.sampleRate;
+}
+
+bool CTrackConverter::sourceNeedsConversion() const {
+    return source_.channels != 0 && (!source_.linear16 || source_.sampleRate != importRate());
+}
+
+std::unique_ptr<IWaveFile> CTrackConverter::makeInputFile() const {
+    if (wave_.throughFactory) {
+        return factory_ ? factory_->makeReader(importRate(), choice_.channels) : nullptr;
+    }
+    return KorvoLib::Korvo::makeWaveFile(wave_.fileType);
+}
+
 bool CTrackConverter::openInputWave(const std::string& path) {
     wave_ = WaveDescription{};
     wave_.path = path;
+    source_ = SourceFormat{};
+    if (factory_ && !factory_->inspect(path, source_)) {
+        source_ = SourceFormat{};
+    }
     const int type = KorvoLib::Korvo::recognizeWaveFileType(path);
     auto file = KorvoLib::Korvo::makeWaveFile(type);
     KorvoLib::Korvo::WaveFormat format;
@@ -111,11 +130,43 @@ bool CTrackConverter::openInputWave(const std::string& path) {
     if (file) {
         file->close();
     }
-    if (!read) {
+    // The engine's own readers, bit-exact and with the import's own checks, whenever nothing
+    // asks for more than they give.
+    const bool resample = choice_.convert && format.sampleRate != importRate();
+    if (read && (!factory_ || source_.channels == 0 || (choice_.channels.empty() && !resample))) {
+        wave_.fileType = type;
+        wave_.channels = format.channels;
+        wave_.sampleRate = format.sampleRate;
+        wave_.frames = format.frames;
+        status_ = kStatusOk;
+        return true;
+    }
+    if (!factory_ || source_.channels == 0) {
         status_ = kStatusFailedReadWave;
         return false;
     }
-    wave_.fileType = type;
+    if (sourceNeedsConversion() && !choice_.convert) {
+        status_ = source_.linear16 ? kStatusWrongSampleRate : kStatusFailedReadWave;
+        return false;
+    }
+    for (const auto channel : choice_.channels) {
+        if (channel >= source_.channels) {
+            status_ = kStatusFailedReadWave;
+            return false;
+        }
+    }
+    wave_.throughFactory = true;
+    auto reader = makeInputFile();
+    const bool opened =
+        reader && reader->open(path, IWaveFile::kRead) && reader->readHeader(format);
+    if (reader) {
+        reader->close();
+    }
+    if (!opened) {
+        wave_.throughFactory = false;
+        status_ = kStatusFailedReadWave;
+        return false;
+    }
     wave_.channels = format.channels;
     wave_.sampleRate = format.sampleRate;
     wave_.frames = format.frames;
@@ -226,7 +277,7 @@ bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& wri
             buffers.push_back(nullptr);
         }
     }
-    CWaveReader reader(wave_, range_, polarity_ != 0, buffers);
+    CWaveReader reader(makeInputFile(), wave_, range_, polarity_ != 0, buffers);
     if (progress_) {
         progress_->begin(static_cast<std::int32_t>(range_.start),
                          static_cast<std::int32_t>(range_.end));

@@ -32,6 +32,8 @@ struct WaveFormat {
 // File types as the wave file dialogs number their filter rows.
 inline constexpr int kWaveTypeRiff = 0;
 inline constexpr int kWaveTypeAiff = 1;
+// FLAC: written only through a wave-file factory of a front end (makeWaveFile gives null).
+inline constexpr int kWaveTypeFlac = 2;
 
 class IWaveFile {
 public:

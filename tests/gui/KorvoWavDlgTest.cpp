@@ -30,6 +30,7 @@
 #include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
 #include "tests/support/DiskFixture.h"
@@ -50,7 +51,13 @@ struct RecordedMessages : IMessageBox {
             onShow();
         }
     }
+    bool ask(QWidget* /*owner*/, const QString& question) override {
+        questions.push_back(question);
+        return answer;
+    }
     QStringList texts;
+    QStringList questions;
+    bool answer = false;
     std::function<void()> onShow;
 };
 
@@ -441,10 +448,12 @@ TEST_F(KorvoWavDlgTest, RenameInAProtectedSongIsRefusedWithoutTheEditor) {
     auto window = makeWindow();
     window->selectDisk(QString::fromStdString(disk->root()));
     bool editorOpened = false;
-    whenShown<CPopupEdit>([&](CPopupEdit& popup) {
-        editorOpened = true;
-        QTest::keyClick(&popup, Qt::Key_Escape);
-    }, 20);
+    whenShown<CPopupEdit>(
+        [&](CPopupEdit& popup) {
+            editorOpened = true;
+            QTest::keyClick(&popup, Qt::Key_Escape);
+        },
+        20);
     QTest::mouseClick(&button(*window, 3), Qt::RightButton);
     EXPECT_EQ(messages.texts, QStringList{"Song protected."});
     QTest::qWait(150);
@@ -472,8 +481,9 @@ TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
     EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
     EXPECT_EQ(KorvoLib::Korvo::recognizeWaveFileType(target.toStdString()),
               KorvoLib::Korvo::kWaveTypeAiff);
-    EXPECT_EQ(QFileInfo(target).size(),
-              static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
+    EXPECT_EQ(
+        QFileInfo(target).size(),
+        static_cast<qint64>(window->converter().neededHostBytes(KorvoLib::Korvo::kWaveTypeAiff)));
     EXPECT_TRUE(window->isEnabled());
     (void)progressShown;  // the run may be over before the timer looks
     EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote mix.aif: 2 channels, 0.2 s."))
@@ -596,6 +606,8 @@ TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
     QTest::mouseClick(window->importButton(), Qt::LeftButton);
     EXPECT_EQ(messages.texts, QStringList{"Sampling frequency is not 44100Hz. Can't convert wave "
                                           "file to Korvo track."});
+    EXPECT_EQ(messages.questions, QStringList{"This file is 48000 Hz, 16-bit. The song is 44100 "
+                                              "Hz, 16-bit. Convert it while importing?"});
     EXPECT_FALSE(button(*window, 3).hasData());
     EXPECT_TRUE(window->isEnabled());
 
@@ -605,6 +617,17 @@ TEST_F(KorvoWavDlgTest, ImportIntoAnImageShowsTheNewTrackOrTheStatus) {
     EXPECT_TRUE(button(*window, 3).hasData());
     EXPECT_EQ(button(*window, 3).title(), "guitar");
     EXPECT_TRUE(window->isEnabled());
+
+    // Converted when the user says yes: a 1.5 s file at 48000 Hz fills 1.5 s of the song.
+    messages.answer = true;
+    click(*window, 3);
+    click(*window, 4);
+    chooseFile(wrongRate);
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
+    EXPECT_EQ(messages.texts.size(), 1) << messages.texts.join("|").toStdString();
+    EXPECT_EQ(messages.questions.size(), 2);
+    EXPECT_TRUE(button(*window, 4).hasData());
+    EXPECT_EQ(window->converter().song()->events().trackExtent(4).end, (66150u + 15) / 16);
 }
 
 TEST_F(KorvoWavDlgTest, DroppedWaveImportsExactlyWhatTheImportButtonImports) {

@@ -66,9 +66,8 @@ protected:
         return file.fileName();
     }
     static void closeSoon(QDialog& dialog, bool accept) {
-        QTimer::singleShot(0, &dialog, [&dialog, accept] {
-            accept ? dialog.accept() : dialog.reject();
-        });
+        QTimer::singleShot(0, &dialog,
+                           [&dialog, accept] { accept ? dialog.accept() : dialog.reject(); });
     }
 
     QTemporaryDir folder;
@@ -126,7 +125,7 @@ TEST_F(WaveFileDialogTest, UnreadableFreeSpaceLeavesTheFieldEmptyAndZeroShowsZer
 
 TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
     CWaveFileSaveDialog dialog(&facts);
-    EXPECT_EQ(dialog.nameFilters().size(), 2);
+    EXPECT_EQ(dialog.nameFilters().size(), 3);
     EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeRiff);
     EXPECT_EQ(dialog.defaultSuffix(), "wav");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,044");
@@ -144,6 +143,12 @@ TEST_F(WaveFileDialogTest, SaveTypeSwitchChangesTheExtensionAndTheConvertSize) {
     EXPECT_EQ(box->text(), "take1.aif");
     EXPECT_EQ(dialog.defaultSuffix(), "aif");
     EXPECT_EQ(dialog.fieldText(CWaveFileDialog::kConvertSize), "64,054");
+
+    EXPECT_EQ(types->itemText(2), "FLAC(*.flac)");
+    QTest::keyClick(types, Qt::Key_Down);
+    EXPECT_EQ(dialog.fileType(), KorvoLib::Korvo::kWaveTypeFlac);
+    EXPECT_EQ(box->text(), "take1.flac");
+    QTest::keyClick(types, Qt::Key_Up);
 
     box->setText("no extension");
     QTest::keyClick(types, Qt::Key_Up);
