@@ -30,7 +30,6 @@
 #include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
-#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
 #include "tests/support/DiskFixture.h"
