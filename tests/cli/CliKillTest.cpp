@@ -71,7 +71,7 @@ TEST(CliKilled, AnImportKilledAnywhereLeavesTheOldOrTheNewSongAndARetryCompletes
 
     // Kill points spread over the whole run and a little past it, densest towards its end,
     // where the song is written.
-    constexpr int kTrials = 40;
+    constexpr int kTrials = 30;
     int sawOld = 0;
     int sawNew = 0;
     for (int i = 0; i < kTrials; ++i) {
