@@ -13,6 +13,9 @@ constexpr char kMagic[8] = {'K', 'V', 'C', 'O', 'M', 'M', 'I', 'T'};
 constexpr std::uint16_t kFormat = 1;
 // Far above any song file or event list (10000 events of 48 bytes): a larger length is damage.
 constexpr std::uint32_t kLargestPart = 1u << 24;
+// The files are compared with their old state a sector at a time: a write cut short leaves
+// every sector old or new, never a mix within one.
+constexpr std::size_t kSumBytes = 512;
 
 std::array<std::uint32_t, 256> makeCrcTable() {
     std::array<std::uint32_t, 256> table{};
@@ -96,6 +99,19 @@ public:
         part.assign(at, at + length);
         return true;
     }
+    bool getSums(std::vector<std::uint32_t>& sums) {
+        std::uint32_t count = 0;
+        if (!get32(count) || count > kLargestPart / kSumBytes + 1) {
+            return false;
+        }
+        sums.resize(count);
+        for (std::uint32_t& sum : sums) {
+            if (!get32(sum)) {
+                return false;
+            }
+        }
+        return true;
+    }
     bool atEnd() const { return at_ == end_; }
 
 private:
@@ -122,6 +138,53 @@ std::optional<std::vector<std::uint8_t>> readWhole(IDiskFiles& disk, const std::
         return std::nullopt;
     }
     return bytes;
+}
+
+std::vector<std::uint32_t> sectorSums(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint32_t> sums;
+    for (std::size_t at = 0; at < bytes.size(); at += kSumBytes) {
+        sums.push_back(crc32(bytes.data() + at, std::min(kSumBytes, bytes.size() - at)));
+    }
+    return sums;
+}
+
+// Every sector of `now` is the new one's or the old one's (by its check sum).
+bool oldOrNewBySector(const std::vector<std::uint8_t>& now, const std::vector<std::uint8_t>& next,
+                      const std::vector<std::uint32_t>& before) {
+    for (std::size_t at = 0, i = 0; at < now.size(); at += kSumBytes, ++i) {
+        const std::size_t n = std::min(kSumBytes, now.size() - at);
+        const bool isNew = at + n <= next.size() && std::equal(now.begin() + at, now.begin() + at + n,
+                                                               next.begin() + at);
+        if (!isNew && (i >= before.size() || crc32(now.data() + at, n) != before[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the files are still as the interrupted write left them: each one old, new or part
+// way from the one to the other.
+bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit& commit) {
+    if (!commit.songFile.empty()) {
+        auto file = disk.open(inFolder(folder, "SONG.QMT"), OpenMode::read);
+        std::vector<std::uint8_t> now(commit.songFile.size());
+        if (!file || !file->read(now.data(), now.size()) ||
+            !oldOrNewBySector(now, commit.songFile, commit.songFileBefore)) {
+            return false;
+        }
+    }
+    if (!commit.eventList.empty()) {
+        const auto now = readWhole(disk, inFolder(folder, "EVENTLS0.KRV"));
+        if (!now) {
+            return false;
+        }
+        if (now->size() != commit.eventListBeforeSize) {
+            // Cut to the new length only once the new bytes were down: it is the new list.
+            return *now == commit.eventList;
+        }
+        return oldOrNewBySector(*now, commit.eventList, commit.eventListBefore);
+    }
+    return true;
 }
 
 // Writes the part of the new contents beyond the file's old end, so that the rewrite after the
@@ -172,7 +235,8 @@ bool rewriteInPlace(IDiskFiles& disk, const std::string& path,
         return false;
     }
     const bool shrank = cutToLength && bytes.size() < *oldSize;
-    return file->seek(0) && file->write(bytes.data(), bytes.size()) &&
+    // Durable before the cut, so that a file of the new length holds the new bytes.
+    return file->seek(0) && file->write(bytes.data(), bytes.size()) && file->sync() &&
            (!shrank || file->truncate(bytes.size())) && file->sync() && file->close();
 }
 
@@ -239,6 +303,15 @@ std::vector<std::uint8_t> SongCommit::serialise() const {
         put32(out, static_cast<std::uint32_t>(part->size()));
         out.insert(out.end(), part->begin(), part->end());
     }
+    put32(out, static_cast<std::uint32_t>(songFileBefore.size()));
+    for (std::uint32_t sum : songFileBefore) {
+        put32(out, sum);
+    }
+    put32(out, eventListBeforeSize);
+    put32(out, static_cast<std::uint32_t>(eventListBefore.size()));
+    for (std::uint32_t sum : eventListBefore) {
+        put32(out, sum);
+    }
     put32(out, crc32(out.data(), out.size()));
     return out;
 }
@@ -270,7 +343,8 @@ std::optional<SongCommit> SongCommit::parse(const std::vector<std::uint8_t>& byt
         }
     }
     if (!reader.getPart(commit.songFile) || !reader.getPart(commit.eventList) ||
-        !reader.atEnd()) {
+        !reader.getSums(commit.songFileBefore) || !reader.get32(commit.eventListBeforeSize) ||
+        !reader.getSums(commit.eventListBefore) || !reader.atEnd()) {
         return std::nullopt;
     }
     return commit;
@@ -278,7 +352,11 @@ std::optional<SongCommit> SongCommit::parse(const std::vector<std::uint8_t>& byt
 
 std::optional<SongCommit> readCommitRecord(IDiskFiles& disk, const std::string& songFolder) {
     const auto bytes = readWhole(disk, inFolder(songFolder, kCommitRecordFileName));
-    return bytes ? SongCommit::parse(*bytes) : std::nullopt;
+    auto commit = bytes ? SongCommit::parse(*bytes) : std::nullopt;
+    if (commit && !stillApplies(disk, songFolder, *commit)) {
+        return std::nullopt;
+    }
+    return commit;
 }
 
 SongWriteRecovery finishSongWrite(IDiskFiles& disk, const std::string& songFolder) {
@@ -327,8 +405,29 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
         return false;
     }
 
+    // The files as they stand now, for telling later whether the record still applies.
+    SongCommit recorded = commit;
+    if (!commit.songFile.empty()) {
+        auto file = disk.open(inFolder(songFolder, "SONG.QMT"), OpenMode::read);
+        std::vector<std::uint8_t> now(commit.songFile.size());
+        if (!file || !file->read(now.data(), now.size())) {
+            cutGrowth();
+            return false;
+        }
+        recorded.songFileBefore = sectorSums(now);
+    }
+    if (!commit.eventList.empty()) {
+        const auto now = readWhole(disk, listPath);
+        if (!now) {
+            cutGrowth();
+            return false;
+        }
+        recorded.eventListBeforeSize = static_cast<std::uint32_t>(now->size());
+        recorded.eventListBefore = sectorSums(*now);
+    }
+
     const std::string path = inFolder(songFolder, kCommitRecordFileName);
-    const std::vector<std::uint8_t> record = commit.serialise();
+    const std::vector<std::uint8_t> record = recorded.serialise();
     auto file = disk.open(path, OpenMode::write);
     const bool written = file && file->write(record.data(), record.size()) && file->sync() &&
                          file->close() && disk.syncFolder(songFolder);

@@ -21,7 +21,8 @@
 // Record layout, little-endian: "KVCOMMIT", format 1 (16-bit), the number of renames (16-bit)
 // and each rename as two names (8-bit length, then the bytes), the song file's new bytes and
 // the event list's new bytes (each a 32-bit length, 0 for a file left alone, then the bytes),
-// then the CRC-32 of everything before it.
+// the check sums of both files as they were (each a 32-bit count, then the sums; the event
+// list's old length before its sums), then the CRC-32 of everything before it.
 //
 //   SongCommit commit;
 //   commit.eventList = song.events().serialise();
@@ -50,13 +51,21 @@ struct SongCommit {
     std::vector<TakeRename> takes;
     std::vector<std::uint8_t> songFile;   // new first bytes of SONG.QMT; empty: left alone
     std::vector<std::uint8_t> eventList;  // new EVENTLS0.KRV; empty: left alone
+    // The two files as they stood when the record was written: check sums of every 512 bytes
+    // (and the event list's length). A file that is found to be neither that, nor the new one,
+    // nor a mix of the two was changed since by someone else (the recorder, after the card was
+    // taken out mid-write): the record no longer applies and is dropped.
+    std::vector<std::uint32_t> songFileBefore;
+    std::uint32_t eventListBeforeSize = 0;
+    std::vector<std::uint32_t> eventListBefore;
 
     std::vector<std::uint8_t> serialise() const;
     // Nullopt for bytes that are not one whole, intact record.
     static std::optional<SongCommit> parse(const std::vector<std::uint8_t>& bytes);
 };
 
-// The complete commit record of a song folder; nullopt when there is none or it is incomplete.
+// The complete commit record of a song folder, when it still applies to the files; nullopt when
+// there is none, it is incomplete or the files were changed since.
 std::optional<SongCommit> readCommitRecord(IDiskFiles& disk, const std::string& songFolder);
 
 enum class SongWriteRecovery {

@@ -79,6 +79,31 @@ TEST(SongCommit, AWriteStoppedAfterItsCommitPointIsReadAsNewAndFinishedByTheNext
     EXPECT_TRUE(sameSong(*onDisk, next));
 }
 
+// The card went into the recorder after the commit point and the recorder rewrote the song:
+// its event list is neither the old nor the new one, and the record must not undo its work.
+TEST(SongCommit, ARecordNoLongerAppliesOnceTheRecorderChangedTheSong) {
+    CommitDisk d;
+    auto old = d.load();
+    ASSERT_TRUE(old);
+    const CSong next = d.changed(*old);
+    test::FaultyDiskFiles faulty(d.files);
+    faulty.failWriteNumber(3);
+    bool committed = false;
+    next.write(faulty, kSongFilePart | kEventListPart, {}, committed);
+    ASSERT_TRUE(committed);
+    test::EventListDescription recorded;
+    recorded.chains[5] = {test::takeEvent(5, 0, 70, 0x0100)};
+    d.disk.setEvents(0, recorded);
+    const auto byRecorder = d.disk.readFile(d.disk.songPath(0, "EVENTLS0.KRV"));
+
+    auto seen = d.load();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->events().chain(5).count, 1);
+    EXPECT_EQ(finishSongWrite(d.files, "SONG0000.QMT"), SongWriteRecovery::dropped);
+    EXPECT_EQ(d.disk.readFile(d.disk.songPath(0, "EVENTLS0.KRV")), byRecorder);
+    EXPECT_FALSE(d.disk.fileExists(d.recordPath()));
+}
+
 TEST(SongCommit, AnIncompleteRecordIsDroppedAndTheOldSongStands) {
     CommitDisk d;
     auto old = d.load();
