@@ -8,8 +8,10 @@
 //   BlockBuffer buffer(5);                 // LV1: 10 bytes a block
 //   take.readBlock(buffer.bytes.data());
 //   buffer.decode();                       // buffer.samples now holds 16 samples
+//   buffer.decodeRun(cluster, samples, 2048);   // or 2048 blocks in one call
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/BlockDecoder.h"
@@ -40,6 +42,17 @@ public:
     void decode() { carried = decoder.decode(bytes.data(), samples.data(), carried, width_); }
     // samples -> bytes, carried sample replaced by the encoder's reconstruction of sample 15.
     void encode() { carried = encoder.encode(samples.data(), bytes.data(), carried, width_); }
+
+    // Runs of consecutive blocks of this channel, a cluster's worth at a time: in holds
+    // blocks * byteCount() bytes (decode) or blocks * 16 samples (encode), out receives the
+    // other. The carried sample goes on from the buffer's and is left as after the run's last
+    // block, exactly as block-by-block calls leave it; the buffer's own arrays are not used.
+    void decodeRun(const std::uint8_t* in, std::int16_t* out, std::size_t blocks) {
+        carried = decoder.decodeRun(in, out, blocks, carried, width_);
+    }
+    void encodeRun(const std::int16_t* in, std::uint8_t* out, std::size_t blocks) {
+        carried = encoder.encodeRun(in, out, blocks, carried, width_);
+    }
 
     std::array<std::uint8_t, kMaxBytes> bytes{};
     std::array<std::int16_t, kSamples> samples{};

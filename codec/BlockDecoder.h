@@ -6,8 +6,12 @@
 //
 //   BlockDecoder decoder;
 //   carried = decoder.decode(bytes, samples, carried, 6);   // 12 bytes -> 16 samples
+//   carried = decoder.decodeRun(take, samples, 2048, carried, 6);   // 2048 blocks at once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "codec/Kernel.h"
 
 namespace korvo {
 
@@ -21,6 +25,16 @@ struct BlockDecoder {
     // A width outside 4 to 8 has no codec: the samples are silence and the result is 0.
     std::int32_t decode(const std::uint8_t* bytes, std::int16_t* out, std::int32_t carried,
                         int width);
+
+    // A run of consecutive blocks of one channel: bytes holds blocks * 2 * width bytes, out
+    // receives blocks * 16 samples. Gives the same samples and carried sample as decoding the
+    // blocks one by one; the state afterwards is that of the last block (unchanged for none).
+    std::int32_t decodeRun(const std::uint8_t* bytes, std::int16_t* out, std::size_t blocks,
+                           std::int32_t carried, int width);
+    // The same with a chosen kernel (tests and benchmarks compare them); one that the processor
+    // lacks falls back to the portable kernel.
+    std::int32_t decodeRun(const std::uint8_t* bytes, std::int16_t* out, std::size_t blocks,
+                           std::int32_t carried, int width, block::Kernel kernel);
 };
 
 }  // namespace korvo

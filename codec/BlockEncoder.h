@@ -8,8 +8,12 @@
 //   BlockEncoder encoder;
 //   std::int32_t carried = 0;                  // a channel starts from silence
 //   carried = encoder.encode(samples, bytes, carried, 5);
+//   carried = encoder.encodeRun(samples, take, 2048, carried, 5);   // 2048 blocks at once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "codec/Kernel.h"
 
 namespace korvo {
 
@@ -26,8 +30,17 @@ struct BlockEncoder {
 
     // in: 16 samples; out: 2 * width bytes. Returns the reconstruction of sample 15, the new
     // carried sample. A width outside 4 to 8 has no codec: nothing is written and 0 returned.
-    std::int32_t encode(const std::int16_t* in, std::uint8_t* out, std::int32_t carried,
-                        int width);
+    std::int32_t encode(const std::int16_t* in, std::uint8_t* out, std::int32_t carried, int width);
+
+    // A run of consecutive blocks of one channel: in holds blocks * 16 samples, out receives
+    // blocks * 2 * width bytes. Gives the same bytes and carried sample as encoding the blocks
+    // one by one; the state afterwards is that of the last block (unchanged for none).
+    std::int32_t encodeRun(const std::int16_t* in, std::uint8_t* out, std::size_t blocks,
+                           std::int32_t carried, int width);
+    // The same with a chosen kernel (tests and benchmarks compare them); one that the processor
+    // lacks falls back to the portable kernel.
+    std::int32_t encodeRun(const std::int16_t* in, std::uint8_t* out, std::size_t blocks,
+                           std::int32_t carried, int width, block::Kernel kernel);
 };
 
 }  // namespace korvo

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "codec/BlockBuffer.h"
 
@@ -25,7 +27,8 @@ TEST(BlockBuffer, SizesFollowTheBlockWidth) {
 
 TEST(BlockBuffer, ResetGivesSilenceThatTheNextBlockStartsFrom) {
     BlockBuffer buffer(6);
-    for (int k = 0; k < 16; ++k) buffer.samples[k] = static_cast<std::int16_t>(1000 * k - 7000);
+    for (int k = 0; k < 16; ++k)
+        buffer.samples[k] = static_cast<std::int16_t>(1000 * k - 7000);
     buffer.encode();
     ASSERT_NE(buffer.carried, 0);
 
@@ -62,6 +65,43 @@ TEST(BlockBuffer, ExportAndImportBuffersStayInStepAcrossBlocks) {
         ASSERT_EQ(exporter.carried, import.carried) << block;
         for (int k = 0; k < 16; ++k)
             ASSERT_EQ(exporter.samples[k], import.encoder.reconstructed[k]) << block;
+    }
+}
+
+TEST(BlockBuffer, RunsGoOnFromTheCarriedSampleOfTheRunBefore) {
+    // A channel encoded and decoded in two runs of uneven length gives the bytes and samples of
+    // block-by-block calls, for every width and for a buffer without codec.
+    constexpr int kBlocks = 37, kSplit = 13;
+    for (int width : {4, 5, 6, 7, 8, 0}) {
+        std::vector<std::int16_t> in(kBlocks * 16);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::int16_t>((i * 7919) % 60000 - 30000);
+        BlockBuffer single(width), runs(width);
+        const std::size_t bytes = single.byteCount();
+        std::vector<std::uint8_t> expected(kBlocks * bytes), actual(kBlocks * bytes + 1, 0xEE);
+        for (int b = 0; b < kBlocks; ++b) {
+            std::copy_n(&in[b * 16], 16, single.samples.begin());
+            single.encode();
+            std::copy_n(single.bytes.begin(), bytes, &expected[b * bytes]);
+        }
+        runs.encodeRun(in.data(), actual.data(), kSplit);
+        runs.encodeRun(&in[kSplit * 16], &actual[kSplit * bytes], kBlocks - kSplit);
+        EXPECT_EQ(runs.carried, single.carried) << width;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), actual.begin())) << width;
+        EXPECT_EQ(actual.back(), 0xEE) << width;
+
+        BlockBuffer decoding(width);
+        std::vector<std::int16_t> out(kBlocks * 16);
+        decoding.decodeRun(expected.data(), out.data(), kSplit);
+        decoding.decodeRun(&expected[kSplit * bytes], &out[kSplit * 16], kBlocks - kSplit);
+        single.reset();
+        for (int b = 0; b < kBlocks; ++b) {
+            std::copy_n(&expected[b * bytes], bytes, single.bytes.begin());
+            single.decode();
+            for (int k = 0; k < 16; ++k)
+                ASSERT_EQ(out[b * 16 + k], single.samples[k]) << width;
+        }
+        EXPECT_EQ(decoding.carried, single.carried) << width;
     }
 }
 
