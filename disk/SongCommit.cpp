@@ -153,8 +153,8 @@ bool oldOrNewBySector(const std::vector<std::uint8_t>& now, const std::vector<st
                       const std::vector<std::uint32_t>& before) {
     for (std::size_t at = 0, i = 0; at < now.size(); at += kSumBytes, ++i) {
         const std::size_t n = std::min(kSumBytes, now.size() - at);
-        const bool isNew = at + n <= next.size() && std::equal(now.begin() + at, now.begin() + at + n,
-                                                               next.begin() + at);
+        const bool isNew = at + n <= next.size() &&
+                           std::equal(now.begin() + at, now.begin() + at + n, next.begin() + at);
         if (!isNew && (i >= before.size() || crc32(now.data() + at, n) != before[i])) {
             return false;
         }
@@ -191,7 +191,8 @@ bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit&
 // commit point takes no room; bytes after the last section of an event list are never read, so
 // the old list still reads as it was. A missing file is created with the new contents whole.
 bool growToNewLength(IDiskFiles& disk, const std::string& path,
-                     const std::vector<std::uint8_t>& bytes, std::optional<std::uint64_t>& grownFrom) {
+                     const std::vector<std::uint8_t>& bytes,
+                     std::optional<std::uint64_t>& grownFrom) {
     grownFrom.reset();
     auto file = disk.open(path, OpenMode::update);
     if (!file) {

@@ -48,8 +48,8 @@ TEST(CliKilled, AnImportKilledAnywhereLeavesTheOldOrTheNewSongAndARetryCompletes
     }
     ASSERT_TRUE(writeWave(wave, 2, 44100, interleaved));
 
-    const std::vector<std::string> import{"import", image, "--song", "1", "--track", "1.1",
-                                          "--track", "2.1", wave, "--quiet"};
+    const std::vector<std::string> import{"import", image,     "--song", "1",  "--track",
+                                          "1.1",    "--track", "2.1",    wave, "--quiet"};
     const auto tracks = [&] {
         const auto shown = runCli({"tracks", image, "--song", "1", "--json"});
         EXPECT_EQ(shown.exitStatus, 0) << shown.err;
@@ -76,7 +76,8 @@ TEST(CliKilled, AnImportKilledAnywhereLeavesTheOldOrTheNewSongAndARetryCompletes
     int sawNew = 0;
     for (int i = 0; i < kTrials; ++i) {
         fresh();
-        const double share = 1.2 * (1.0 - (1.0 - i / double(kTrials)) * (1.0 - i / double(kTrials)));
+        const double share =
+            1.2 * (1.0 - (1.0 - i / double(kTrials)) * (1.0 - i / double(kTrials)));
         runCliKilledAfter(import, static_cast<int>(share * static_cast<double>(took)));
         const std::string where = "killed at " + std::to_string(share) + " of the run";
 
@@ -92,12 +93,13 @@ TEST(CliKilled, AnImportKilledAnywhereLeavesTheOldOrTheNewSongAndARetryCompletes
         const auto listing = mdir(image, "SONG0000.QMT");
         ASSERT_TRUE(listing);
         for (std::size_t n = 0; n < listing->shortNames.size(); ++n) {
-            const std::string& name = listing->longNames[n].empty() ? listing->shortNames[n]
-                                                                    : listing->longNames[n];
+            const std::string& name =
+                listing->longNames[n].empty() ? listing->shortNames[n] : listing->longNames[n];
             EXPECT_FALSE(isTemporaryTakeName(name) || name == kCommitRecordFileName)
                 << where << ": " << name << " left behind";
         }
-        if (HasFailure()) break;
+        if (HasFailure())
+            break;
     }
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);

@@ -51,7 +51,8 @@ struct SongState {
 
 SongState stateOf(const CSong& song) {
     SongState state;
-    for (int v = 0; v < kVirtualTracks; ++v) state.names[v] = song.name(v);
+    for (int v = 0; v < kVirtualTracks; ++v)
+        state.names[v] = song.name(v);
     state.events = song.events().serialise();
     return state;
 }
@@ -59,7 +60,8 @@ SongState stateOf(const CSong& song) {
 std::vector<std::uint8_t> readAll(IDiskFiles& disk, const std::string& path) {
     auto stream = disk.open(path, OpenMode::read);
     std::vector<std::uint8_t> bytes(stream ? stream->size().value_or(0) : 0);
-    if (!stream || (!bytes.empty() && !stream->read(bytes.data(), bytes.size()))) return {};
+    if (!stream || (!bytes.empty() && !stream->read(bytes.data(), bytes.size())))
+        return {};
     return bytes;
 }
 
@@ -92,7 +94,8 @@ protected:
         folder.addTake(0, 0x0002, patternBlocks(kWidth, 300));
         const FatType type = GetParam().type;
         const std::uint32_t cluster = type == FatType::fat32 ? 512 : 2048;
-        ASSERT_TRUE(imageFromFolder(folder.root(), image_, type, cluster, smallVolumeBytes(type, cluster)));
+        ASSERT_TRUE(
+            imageFromFolder(folder.root(), image_, type, cluster, smallVolumeBytes(type, cluster)));
         const std::uint16_t channels = GetParam().tracks.size() == 2 ? 2 : 1;
         std::vector<std::int16_t> samples;
         for (std::uint32_t i = 0; i < kWaveFrames * channels; ++i)
@@ -104,11 +107,12 @@ protected:
     std::unique_ptr<CTrackConverter> open(UndoLog& undo) {
         auto converter = std::make_unique<CTrackConverter>();
         converter->setDiskOpener([this, &undo](const std::string&, const DiskOptions&) {
-            return openImageDiskFiles(std::make_unique<InterruptedDevice>(openImageDevice(image_), 0, &undo),
-                                      image_, 0);
+            return openImageDiskFiles(
+                std::make_unique<InterruptedDevice>(openImageDevice(image_), 0, &undo), image_, 0);
         });
         converter->setRootPath(image_);
-        if (!converter->refreshSongList() || !converter->refreshSong(0)) return nullptr;
+        if (!converter->refreshSongList() || !converter->refreshSong(0))
+            return nullptr;
         return converter;
     }
 
@@ -117,16 +121,19 @@ protected:
         auto converter = std::make_unique<CTrackConverter>();
         converter->setPolarity(true);
         converter->setDiskOpener([this, &log](const std::string&, const DiskOptions&) {
-            return openImageDiskFiles(std::make_unique<RecordingDevice>(openImageDevice(image_), log), image_, 0);
+            return openImageDiskFiles(
+                std::make_unique<RecordingDevice>(openImageDevice(image_), log), image_, 0);
         });
         converter->setRootPath(image_);
-        if (!converter->refreshSongList() || !converter->refreshSong(0)) return false;
+        if (!converter->refreshSongList() || !converter->refreshSong(0))
+            return false;
         log.writes.clear();
         log.flushes.clear();
         if (GetParam().tracks.empty())
             return converter->renameTrack(9, "RENAMED") == CTrackConverter::RenameResult::renamed;
         converter->setSelectedTracks(GetParam().tracks);
-        if (!converter->openInputWave(wave_)) return false;
+        if (!converter->openInputWave(wave_))
+            return false;
         converter->computeImportRange();
         return converter->runImport();
     }
@@ -136,7 +143,9 @@ protected:
     void checkImage(const std::string& where, bool fsckAfterWrite) {
         const auto check = fsckFat(image_);
         std::string offending;
-        EXPECT_TRUE(fsckFindingsHarmless(check.output, offending)) << where << ": " << offending << "\n" << check.output;
+        EXPECT_TRUE(fsckFindingsHarmless(check.output, offending))
+            << where << ": " << offending << "\n"
+            << check.output;
 
         UndoLog undo;
         {
@@ -151,11 +160,13 @@ protected:
                     EXPECT_EQ(readAll(*converter->disk(), path), bytes) << where << ": " << path;
             }
             // The next write finishes or drops what was interrupted, and removes what is left.
-            EXPECT_EQ(converter->renameTrack(20, "NEXT"), CTrackConverter::RenameResult::renamed) << where;
+            EXPECT_EQ(converter->renameTrack(20, "NEXT"), CTrackConverter::RenameResult::renamed)
+                << where;
             const auto names = converter->disk()->listFolder("SONG0000.QMT");
             ASSERT_TRUE(names);
             for (const std::string& name : *names) {
-                EXPECT_FALSE(isTemporaryTakeName(name) || name == kCommitRecordFileName) << where << ": " << name;
+                EXPECT_FALSE(isTemporaryTakeName(name) || name == kCommitRecordFileName)
+                    << where << ": " << name;
             }
             ASSERT_TRUE(converter->refreshSong(0));
             SongState after = stateOf(*converter->song());
@@ -164,7 +175,9 @@ protected:
         }
         if (fsckAfterWrite) {
             const auto later = fsckFat(image_);
-            EXPECT_TRUE(fsckFindingsHarmless(later.output, offending)) << where << ", after the next write: " << offending << "\n" << later.output;
+            EXPECT_TRUE(fsckFindingsHarmless(later.output, offending))
+                << where << ", after the next write: " << offending << "\n"
+                << later.output;
         }
         ASSERT_TRUE(undoWrites(image_, undo));
     }
@@ -195,7 +208,9 @@ TEST_P(InterruptedSongWrite, EveryPrefixOfItsWritesGivesTheOldOrTheNewSong) {
         for (std::uint8_t v : GetParam().tracks) {
             const auto& chain = converter->song()->events().chain(v);
             ASSERT_EQ(chain.count, 1);
-            const std::string path = "SONG0000.QMT/" + takeFileName(converter->song()->events().slot(chain.head).firstCluster);
+            const std::string path =
+                "SONG0000.QMT/" +
+                takeFileName(converter->song()->events().slot(chain.head).firstCluster);
             newTakes_[path] = readAll(*converter->disk(), path);
             ASSERT_FALSE(newTakes_[path].empty());
         }
@@ -214,7 +229,8 @@ TEST_P(InterruptedSongWrite, EveryPrefixOfItsWritesGivesTheOldOrTheNewSong) {
         ASSERT_TRUE(writer.put(log.writes[k - 1]));
         const std::size_t base = writer.depth();
         if (k % stride == 0 || k == total) {
-            checkImage("after write " + std::to_string(k) + " of " + std::to_string(total), k % (4 * stride) == 0);
+            checkImage("after write " + std::to_string(k) + " of " + std::to_string(total),
+                       k % (4 * stride) == 0);
         }
         // The power goes while the disk's cache holds the writes since the last flush: any of
         // them may have reached the disk, in any order.
@@ -222,16 +238,22 @@ TEST_P(InterruptedSongWrite, EveryPrefixOfItsWritesGivesTheOldOrTheNewSong) {
         couldReorder += k - first >= 2 ? 1 : 0;
         if (k - first >= 2 && (reordered == 0 || random() % 8 == 0) && reordered < 25) {
             ++reordered;
-            for (std::size_t i = k; i-- > first;) ASSERT_TRUE(writer.put(log.writes[i].offset, log.writes[i].before));
+            for (std::size_t i = k; i-- > first;)
+                ASSERT_TRUE(writer.put(log.writes[i].offset, log.writes[i].before));
             std::vector<std::size_t> landed;
             for (std::size_t i = first; i < k; ++i)
-                if (random() % 2 == 0) landed.push_back(i);
+                if (random() % 2 == 0)
+                    landed.push_back(i);
             std::shuffle(landed.begin(), landed.end(), random);
-            for (std::size_t i : landed) ASSERT_TRUE(writer.put(log.writes[i]));
-            checkImage("writes " + std::to_string(first + 1) + " to " + std::to_string(k) + " reordered", false);
+            for (std::size_t i : landed)
+                ASSERT_TRUE(writer.put(log.writes[i]));
+            checkImage(
+                "writes " + std::to_string(first + 1) + " to " + std::to_string(k) + " reordered",
+                false);
             ASSERT_TRUE(writer.undoTo(base));
         }
-        if (HasFailure()) break;
+        if (HasFailure())
+            break;
     }
     EXPECT_EQ(reordered > 0, couldReorder > 0);
     RecordProperty("writes", static_cast<int>(total));
@@ -246,7 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Scenario{FatType::fat16, {0, 9}, "Fat16ImportIntoAFullAndAnEmptyTrack"},
                     Scenario{FatType::fat32, {0}, "Fat32ImportReplacingOneTrack"},
                     Scenario{FatType::fat32, {0, 9}, "Fat32ImportIntoAFullAndAnEmptyTrack"},
-                    Scenario{FatType::fat12, {}, "Fat12Rename"}, Scenario{FatType::fat16, {}, "Fat16Rename"},
+                    Scenario{FatType::fat12, {}, "Fat12Rename"},
+                    Scenario{FatType::fat16, {}, "Fat16Rename"},
                     Scenario{FatType::fat32, {}, "Fat32Rename"}),
     [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.label); });
 

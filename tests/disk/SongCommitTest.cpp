@@ -44,7 +44,8 @@ struct CommitDisk {
 
 bool sameSong(const CSong& a, const CSong& b) {
     for (int v = 0; v < kVirtualTracks; ++v) {
-        if (a.name(v) != b.name(v)) return false;
+        if (a.name(v) != b.name(v))
+            return false;
     }
     return a.events().serialise() == b.events().serialise();
 }

@@ -9,7 +9,8 @@ namespace korvo::test {
 std::size_t WriteLog::firstUnflushed(std::size_t k) const {
     std::size_t durable = 0;
     for (std::size_t flushed : flushes) {
-        if (flushed < k) durable = std::max(durable, flushed);
+        if (flushed < k)
+            durable = std::max(durable, flushed);
     }
     return durable;
 }
@@ -18,10 +19,12 @@ bool RecordingDevice::writeAt(std::uint64_t offset, const void* data, std::size_
     LoggedWrite write;
     write.offset = offset;
     write.before.resize(n);
-    if (!inner_->readAt(offset, write.before.data(), n)) return false;
+    if (!inner_->readAt(offset, write.before.data(), n))
+        return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     write.after.assign(bytes, bytes + n);
-    if (!inner_->writeAt(offset, data, n)) return false;
+    if (!inner_->writeAt(offset, data, n))
+        return false;
     log_.writes.push_back(std::move(write));
     return true;
 }
@@ -35,7 +38,8 @@ ImageWriter::ImageWriter(const std::string& image) : device_(openImageDevice(ima
 
 bool ImageWriter::put(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint8_t> old(bytes.size());
-    if (!device_->readAt(offset, old.data(), old.size())) return false;
+    if (!device_->readAt(offset, old.data(), old.size()))
+        return false;
     undo_.emplace_back(offset, std::move(old));
     return device_->writeAt(offset, bytes.data(), bytes.size());
 }
@@ -53,7 +57,9 @@ bool ImageWriter::undoTo(std::size_t depth) {
 bool ImageWriter::revert(const WriteLog& log, std::size_t n) {
     bool ok = true;
     for (std::size_t i = n; i-- > 0;)
-        ok = device_->writeAt(log.writes[i].offset, log.writes[i].before.data(), log.writes[i].before.size()) && ok;
+        ok = device_->writeAt(log.writes[i].offset, log.writes[i].before.data(),
+                              log.writes[i].before.size()) &&
+             ok;
     return ok;
 }
 
