@@ -32,6 +32,7 @@ public:
     std::optional<std::vector<std::string>> listFolder(std::string_view path) override;
     bool syncFolder(std::string_view path) override;
     bool makeFolder(std::string_view path) override;
+    std::optional<std::vector<std::string>> listFiles(std::string_view folder) override;
 
     std::optional<std::uint64_t> freeBytes() override;
     bool checkVolume(std::string& reason) override;
