@@ -96,6 +96,12 @@ bool CTrackConverter::refreshSong(SongNumber number) {
         status_ = kStatusInvalidSongNumber;
         return false;
     }
+    // A song write that was interrupted is finished (or dropped) before the song is read, so
+    // that every command starts from exactly the old song or exactly the new one. On a
+    // read-only disk the song is read as its commit record says it is (CSong::read).
+    if (check == kDiskWritable) {
+        finishSongWrite(*disk_, songFolderName(family_, number));
+    }
     auto song = std::make_unique<CSong>(entry->second, family_);
     if (!song->read(*disk_)) {
         status_ = kStatusFailedReadSong;

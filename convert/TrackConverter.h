@@ -191,7 +191,8 @@ private:
     bool encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& writers, bool& cancelled);
     bool eventsForTakes(const std::vector<std::unique_ptr<CTakeWriter>>& writers,
                         const TakeGeometry& geometry, std::vector<EventRecord>& records);
-    bool placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes);
+    bool placeImportEvents(const std::vector<EventRecord>& records,
+                           const std::vector<TakeRename>& takes, bool& committed);
     std::unique_ptr<KorvoLib::Korvo::IWaveFile> makeInputFile() const;
     std::unique_ptr<KorvoLib::Korvo::IWaveFile> makeOutputFile(int fileType) const;
     std::string exportTitle() const;

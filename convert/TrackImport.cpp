@@ -192,25 +192,6 @@ std::uint64_t CTrackConverter::neededDiskBytes() const {
     return wave_.channels * clusters * geometry->clusterBytes + 16ull * geometry->clusterBytes;
 }
 
-namespace {
-
-// Takes completed but not yet referred to by an event; deleted if the import fails before the
-// song is written, so that no orphan takes are left behind.
-struct CompletedTakes {
-    IDiskFiles& disk;
-    std::vector<std::string> paths;
-    bool keep = false;
-    ~CompletedTakes() {
-        if (!keep) {
-            for (const auto& path : paths) {
-                disk.remove(path);
-            }
-        }
-    }
-};
-
-}  // namespace
-
 // Every check before the first take is written, so that a refused import leaves the disk as it
 // was.
 bool CTrackConverter::checkImport() {
@@ -330,11 +311,14 @@ bool CTrackConverter::eventsForTakes(const std::vector<std::unique_ptr<CTakeWrit
     return true;
 }
 
-// Places the new events, names the virtual tracks after the wave and writes the song back. On
-// failure the song object is as before; `keepTakes` tells whether the new takes must stay
-// because the event list on the disk may already refer to them.
-bool CTrackConverter::placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes) {
-    keepTakes = false;
+// Places the new events, names the virtual tracks after the wave and writes the song back in
+// one commit that also gives the takes their final names. On failure before the commit point
+// the song object and the disk are as before and the temporary takes are the writers' to
+// delete; past it (`committed`) the disk holds the new song, or the next open finishes it, so
+// the song object keeps the new song as well.
+bool CTrackConverter::placeImportEvents(const std::vector<EventRecord>& records,
+                                        const std::vector<TakeRename>& takes, bool& committed) {
+    committed = false;
     // The song object holds the whole event table: keep the backup on the heap.
     const auto backup = std::make_unique<CSong>(*song_);
     song_->events().renumberHistoryGroupsAndIncrement();
@@ -348,16 +332,13 @@ bool CTrackConverter::placeImportEvents(const std::vector<EventRecord>& records,
                        importedTrackName(wave_.path, static_cast<int>(k), wave_.channels));
     }
     song_->updateUsedFlags();
-    if (!song_->write(*disk_, kSongFilePart | kEventListPart)) {
-        // The event list keeps its old contents when its rewrite fails; put the old names back
-        // too, and keep the takes, since a partly rewritten list could refer to them.
-        keepTakes = true;
-        *song_ = *backup;
-        song_->write(*disk_, kSongFilePart);
+    if (!song_->write(*disk_, kSongFilePart | kEventListPart, takes, committed)) {
+        if (!committed) {
+            *song_ = *backup;
+        }
         status_ = kStatusFailedWriteSong;
         return false;
     }
-    keepTakes = true;
     return true;
 }
 
@@ -384,19 +365,27 @@ bool CTrackConverter::runImport() {
         status_ = kStatusOk;  // the writers delete their temporary takes
         return true;
     }
-    CompletedTakes completed{*disk_, {}};
+    // The takes stay under their temporary names until the song write's commit renames them,
+    // so that an interruption before it leaves only temporaries, which the next write removes.
+    std::vector<TakeRename> takes;
     for (auto& writer : writers) {
-        if (!writer->complete()) {
+        if (!writer->finish()) {
             status_ = kStatusFailedWriteTrack;
             return false;
         }
-        completed.paths.push_back(writer->take().path());
+        takes.push_back({writer->take().fileName(), writer->take().finalName()});
     }
     std::vector<EventRecord> records;
     if (!eventsForTakes(writers, *geometry, records)) {
         return false;
     }
-    const bool placed = placeImportEvents(records, completed.keep);
+    bool committed = false;
+    const bool placed = placeImportEvents(records, takes, committed);
+    if (committed) {
+        for (auto& writer : writers) {
+            writer->handOver();
+        }
+    }
     if (placed) {
         status_ = kStatusOk;
     }

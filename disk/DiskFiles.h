@@ -50,6 +50,10 @@ public:
     // Cuts (or extends with zeros) the file to the length; the position is kept.
     virtual bool truncate(std::uint64_t length) = 0;
     virtual bool good() const = 0;
+    // Writes out what is buffered and makes the file's bytes durable (on the device, not only
+    // in a cache), so that writes after it never reach the disk before them. Implementations
+    // whose close() already does that need not override it.
+    virtual bool sync() { return good(); }
     // Writes out what is buffered and closes the file; false when anything failed on the way.
     virtual bool close() = 0;
 };
@@ -72,6 +76,18 @@ public:
     // Renames a file within its folder; false when the target exists or the rename fails.
     virtual bool rename(std::string_view from, std::string_view to) = 0;
     virtual bool remove(std::string_view path) = 0;
+    // The names of the files and folders in a folder ("" is the root), as the disk stores
+    // them (long names where there are any); nullopt when it cannot be listed.
+    virtual std::optional<std::vector<std::string>> listFolder(std::string_view path) {
+        (void)path;
+        return std::nullopt;
+    }
+    // Makes the folder's entries (files created, renamed or removed in it) durable. Disks whose
+    // every change is durable when it returns need not override it.
+    virtual bool syncFolder(std::string_view path) {
+        (void)path;
+        return true;
+    }
     // Creates a folder (its parent must exist); true when it exists afterwards. Used to lay out
     // new disks (the demo disk); the conversion itself never creates folders.
     virtual bool makeFolder(std::string_view path) {

@@ -19,6 +19,43 @@ std::string slotText(const std::uint8_t* slot) {
     return std::string(reinterpret_cast<const char*>(slot), length);
 }
 
+// A song's new event list, read from its commit record as if from the disk.
+class MemoryStream final : public IDiskStream {
+public:
+    explicit MemoryStream(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+    bool read(void* data, std::size_t n) override {
+        if (failed_ || bytes_.size() - at_ < n) {
+            failed_ = true;
+            return false;
+        }
+        std::memcpy(data, bytes_.data() + at_, n);
+        at_ += n;
+        return true;
+    }
+    bool write(const void*, std::size_t) override { return fail(); }
+    bool seek(std::uint64_t position) override {
+        if (position > bytes_.size()) {
+            return fail();
+        }
+        at_ = static_cast<std::size_t>(position);
+        return !failed_;
+    }
+    std::uint64_t position() const override { return at_; }
+    std::optional<std::uint64_t> size() override { return bytes_.size(); }
+    bool truncate(std::uint64_t) override { return fail(); }
+    bool good() const override { return !failed_; }
+    bool close() override { return !failed_; }
+
+private:
+    bool fail() {
+        failed_ = true;
+        return false;
+    }
+    const std::vector<std::uint8_t>& bytes_;
+    std::size_t at_ = 0;
+    bool failed_ = false;
+};
+
 std::string generatedName(int virtualTrack) {
     return std::to_string(trackOf(virtualTrack)) + " - " + std::to_string(vtrackOf(virtualTrack));
 }
@@ -31,16 +68,29 @@ std::string CSong::path(const std::string& fileName) const {
     return songFilePath(family_, entry_.number, fileName);
 }
 
+std::string CSong::folder() const {
+    return songFolderName(family_, entry_.number);
+}
+
+void CSong::namesFromSongFile(const std::uint8_t* bytes) {
+    for (int v = 0; v < kVirtualTracks; ++v) {
+        names_[v] = slotText(bytes + songFileNameOffset(v));
+    }
+}
+
 bool CSong::read(IDiskFiles& disk) {
+    const std::optional<SongCommit> pending = readCommitRecord(disk, folder());
     names_.fill(std::string());
     if (family_ == kFamilyQmt) {
-        auto songFile = disk.open(path(kQmtSongFileName), OpenMode::read);
-        std::uint8_t bytes[kSongFileBytes];
-        if (!songFile || !songFile->read(bytes, sizeof bytes)) {
-            return false;
-        }
-        for (int v = 0; v < kVirtualTracks; ++v) {
-            names_[v] = slotText(bytes + songFileNameOffset(v));
+        if (pending && pending->songFile.size() >= kSongFileBytes) {
+            namesFromSongFile(pending->songFile.data());
+        } else {
+            auto songFile = disk.open(path(kQmtSongFileName), OpenMode::read);
+            std::uint8_t bytes[kSongFileBytes];
+            if (!songFile || !songFile->read(bytes, sizeof bytes)) {
+                return false;
+            }
+            namesFromSongFile(bytes);
         }
     } else {
         for (int v = 0; v < kVirtualTracks; ++v) {
@@ -48,42 +98,57 @@ bool CSong::read(IDiskFiles& disk) {
         }
     }
 
-    auto eventList = disk.open(path(kEventListFileName), OpenMode::read);
-    if (!eventList || !events_.read(*eventList)) {
-        return false;
+    if (pending && !pending->eventList.empty()) {
+        MemoryStream eventList(pending->eventList);
+        if (!events_.read(eventList)) {
+            return false;
+        }
+    } else {
+        auto eventList = disk.open(path(kEventListFileName), OpenMode::read);
+        if (!eventList || !events_.read(*eventList)) {
+            return false;
+        }
     }
     updateUsedFlags();
     return true;
 }
 
 bool CSong::write(IDiskFiles& disk, int parts) const {
+    bool committed = false;
+    return write(disk, parts, {}, committed);
+}
+
+bool CSong::write(IDiskFiles& disk, int parts, const std::vector<TakeRename>& takes,
+                  bool& committed) const {
+    committed = false;
     if (isProtected()) {
         return false;
     }
-    if ((parts & kSongFilePart) != 0 && !writeSongFile(disk)) {
+    // An interrupted earlier write is settled first, so that the song file read below is the
+    // one this song was loaded from.
+    if (finishSongWrite(disk, folder()) == SongWriteRecovery::failed) {
         return false;
     }
-    if ((parts & kEventListPart) != 0 && !writeEventList(disk)) {
+    SongCommit commit;
+    commit.takes = takes;
+    if ((parts & kSongFilePart) != 0 && family_ == kFamilyQmt &&
+        !songFileBytes(disk, commit.songFile)) {
         return false;
     }
-    return true;
+    if ((parts & kEventListPart) != 0) {
+        commit.eventList = events_.serialise();
+    }
+    return commitSongWrite(disk, folder(), commit, committed);
 }
 
-bool CSong::writeSongFile(IDiskFiles& disk) const {
-    if (family_ != kFamilyQmt) {
-        return true;  // the other families keep no names on the disk
-    }
-    auto songFile = disk.open(path(kQmtSongFileName), OpenMode::update);
-    if (!songFile) {
-        return false;
-    }
-    const std::uint64_t start = songFile->position();
-    std::uint8_t bytes[kSongFileBytes];
-    if (!songFile->read(bytes, sizeof bytes)) {
+bool CSong::songFileBytes(IDiskFiles& disk, std::vector<std::uint8_t>& bytes) const {
+    auto songFile = disk.open(path(kQmtSongFileName), OpenMode::read);
+    bytes.assign(kSongFileBytes, 0);
+    if (!songFile || !songFile->read(bytes.data(), bytes.size())) {
         return false;
     }
     for (int v = 0; v < kVirtualTracks; ++v) {
-        std::uint8_t* slot = bytes + songFileNameOffset(v);
+        std::uint8_t* slot = bytes.data() + songFileNameOffset(v);
         // A slot whose name is unchanged keeps its bytes exactly, including any bytes after
         // the zero that ends the name.
         if (slotText(slot) == names_[v]) {
@@ -92,53 +157,7 @@ bool CSong::writeSongFile(IDiskFiles& disk) const {
         std::memset(slot, 0, kSongFileNameBytes);
         std::memcpy(slot, names_[v].data(), std::min(names_[v].size(), kSongFileNameBytes));
     }
-    return songFile->seek(start) && songFile->write(bytes, sizeof bytes) && songFile->close();
-}
-
-// The event list is rewritten in place, in an order that never leaves a list that cannot be
-// read: the part beyond the old end is written (and so its room taken) first, since bytes
-// after the last section are never read; only then is the file overwritten from the start and
-// cut to its new length.
-bool CSong::writeEventList(IDiskFiles& disk) const {
-    const std::vector<std::uint8_t> bytes = events_.serialise();
-    const std::string listPath = path(kEventListFileName);
-
-    auto list = disk.open(listPath, OpenMode::update);
-    if (!list) {
-        if (disk.exists(listPath) != FileExistence::missing) {
-            return false;
-        }
-        list = disk.open(listPath, OpenMode::write);
-        if (!list) {
-            return false;
-        }
-    }
-    const std::optional<std::uint64_t> oldSize = list->size();
-    if (!oldSize) {
-        return false;
-    }
-    if (bytes.size() > *oldSize) {
-        // The growth starts one byte inside the old end, with that byte written back as it is:
-        // some FAT drivers in user space refuse a write that begins exactly at a file's end.
-        const std::size_t oldEnd = static_cast<std::size_t>(*oldSize);
-        const std::size_t from = oldEnd > 0 ? oldEnd - 1 : 0;
-        std::vector<std::uint8_t> growth(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                                         bytes.end());
-        if (oldEnd > 0 && (!list->seek(from) || !list->read(growth.data(), 1))) {
-            return false;
-        }
-        if (!list->seek(from) || !list->write(growth.data(), growth.size()) || !list->close()) {
-            return false;
-        }
-        list = disk.open(listPath, OpenMode::update);
-        if (!list) {
-            return false;
-        }
-    }
-    // Cut only when the list shrank: not every driver can change a file's length in place.
-    const bool shrank = bytes.size() < *oldSize;
-    return list->seek(0) && list->write(bytes.data(), bytes.size()) &&
-           (!shrank || list->truncate(bytes.size())) && list->close();
+    return true;
 }
 
 void CSong::updateUsedFlags() {

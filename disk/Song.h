@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "disk/DiskFiles.h"
 #include "disk/DiskTypes.h"
 #include "disk/EventTable.h"
+#include "disk/SongCommit.h"
 #include "disk/SongList.h"
 
 namespace korvo {
@@ -29,10 +31,17 @@ public:
     CSong(const SongListEntry& entry, DiskFamily family);
 
     // Names, event lists and used flags from the disk; false when anything is missing or short.
+    // A complete commit record in the song folder (SongCommit.h) is read as the song it
+    // commits, so that even a read-only disk shows the song its last write made.
     bool read(IDiskFiles& disk);
-    // Song file first, then the event list. False, writing nothing, for a protected song.
-    // The event list is rewritten so that running out of room part-way keeps the old one.
+    // Writes the parts in one commit (SongCommit.h): afterwards the disk holds either all of
+    // them or none, whatever interrupts the write. False, writing nothing, for a protected song.
     bool write(IDiskFiles& disk, int parts) const;
+    // The same, giving an import's new takes their final names in the same commit. `committed`
+    // tells whether the commit point was passed (the takes then belong to the song on the disk
+    // even when the write reports failure).
+    bool write(IDiskFiles& disk, int parts, const std::vector<TakeRename>& takes,
+               bool& committed) const;
 
     const SongListEntry& entry() const { return entry_; }
     SongNumber number() const { return entry_.number; }
@@ -55,10 +64,13 @@ public:
 
     // "SONG0001.KRV/" + fileName
     std::string path(const std::string& fileName) const;
+    // "SONG0001.KRV"
+    std::string folder() const;
 
 private:
-    bool writeSongFile(IDiskFiles& disk) const;
-    bool writeEventList(IDiskFiles& disk) const;
+    void namesFromSongFile(const std::uint8_t* bytes);
+    // The song file's first bytes with this song's names in their slots.
+    bool songFileBytes(IDiskFiles& disk, std::vector<std::uint8_t>& bytes) const;
 
     SongListEntry entry_;
     DiskFamily family_;

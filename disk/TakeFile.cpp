@@ -146,11 +146,19 @@ bool CTakeFile::close() {
     return closed;
 }
 
-bool CTakeFile::complete() {
+std::string CTakeFile::fileName() const {
+    const std::string::size_type slash = path_.rfind('/');
+    return slash == std::string::npos ? path_ : path_.substr(slash + 1);
+}
+
+bool CTakeFile::finish() {
     if (!stream_ || !writing_) {
         return false;
     }
-    if (!close()) {
+    // Durable before anything refers to it: a commit record naming the take must never reach
+    // the disk ahead of the take's bytes.
+    const bool synced = stream_->sync();
+    if (!close() || !synced) {
         return false;
     }
     chain_.clear();
@@ -158,10 +166,17 @@ bool CTakeFile::complete() {
         chain_.clear();
         return false;
     }
-    std::string::size_type slash = path_.rfind('/');
+    finalName_ = takeFileName(chain_.front());
+    return true;
+}
+
+bool CTakeFile::complete() {
+    if (!finish()) {
+        return false;
+    }
+    const std::string::size_type slash = path_.rfind('/');
     std::string finalPath =
-        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
-        takeFileName(chain_.front());
+        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) + finalName_;
     if (!disk_.rename(path_, finalPath)) {
         return false;
     }
@@ -177,17 +192,25 @@ CTakeWriter::CTakeWriter(IDiskFiles& disk, const TakeGeometry& geometry, const C
 
 CTakeWriter::~CTakeWriter() {
     take_.close();
-    if (!completed_ && take_.createdFile()) {
+    if (!completed_ && !handedOver_ && take_.createdFile()) {
         disk_.remove(take_.path());
     }
 }
 
 bool CTakeWriter::writeBlock(const std::uint8_t* block) {
-    return created_ && !completed_ && take_.writeBlock(block);
+    return created_ && !finished_ && !completed_ && take_.writeBlock(block);
+}
+
+bool CTakeWriter::finish() {
+    if (!created_ || finished_ || completed_) {
+        return finished_;
+    }
+    finished_ = take_.finish();
+    return finished_;
 }
 
 bool CTakeWriter::complete() {
-    if (!created_ || completed_) {
+    if (!created_ || completed_ || finished_) {
         return completed_;
     }
     completed_ = take_.complete();

@@ -5,7 +5,8 @@
 // that opens the next cluster, repeated where P is longer than a block.
 //
 // A completed take is named after its first cluster (TAKE01A3.KRV); while an import writes it,
-// it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed.
+// it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed or
+// handed over to the song write that gives it its final name (SongCommit.h).
 
 #include <cstdint>
 #include <memory>
@@ -39,11 +40,16 @@ public:
     bool readBlock(std::uint8_t* block);
     bool createForWriting(const CSong& song, int virtualTrack);
     bool writeBlock(const std::uint8_t* block);
-    // Closes the file, reads its cluster chain and renames it to TAKEhhhh.KRV.
+    // Makes the file durable, closes it and reads its cluster chain; finalName() is then known.
+    bool finish();
+    // finish(), then renames the file to its final name TAKEhhhh.KRV.
     bool complete();
     bool close();
 
     const std::string& path() const { return path_; }
+    // The file name (without folder) of path(), and the name the take gets once completed.
+    std::string fileName() const;
+    const std::string& finalName() const { return finalName_; }
     const std::vector<std::uint16_t>& chain() const { return chain_; }
     const TakeGeometry& geometry() const { return geometry_; }
     // True once createForWriting made the file at path() (the temporary or, after completion,
@@ -58,6 +64,7 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t clusterEnd_ = 0;
     std::vector<std::uint16_t> chain_;
+    std::string finalName_;
     bool writing_ = false;
     bool createdFile_ = false;
 };
@@ -73,15 +80,24 @@ public:
 
     bool created() const { return created_; }
     bool writeBlock(const std::uint8_t* block);
+    // Closes the take and reads its chain, leaving it under its temporary name for the song
+    // write that renames it (the import's way); complete() renames it at once.
+    bool finish();
     bool complete();
+    bool finished() const { return finished_; }
     bool completed() const { return completed_; }
+    // The song write's commit has taken over the temporary file: the writer no longer deletes
+    // it, since the committed song refers to it (the commit or the next open renames it).
+    void handOver() { handedOver_ = true; }
     const CTakeFile& take() const { return take_; }
 
 private:
     IDiskFiles& disk_;
     CTakeFile take_;
     bool created_ = false;
+    bool finished_ = false;
     bool completed_ = false;
+    bool handedOver_ = false;
 };
 
 }  // namespace korvo

@@ -260,6 +260,44 @@ bool CFolderDiskFiles::remove(std::string_view path) {
     return ::unlink(lookup.hostPath.c_str()) == 0;
 }
 
+std::optional<std::vector<std::string>> CFolderDiskFiles::listFolder(std::string_view path) {
+    const Lookup lookup = lookUp(path);
+    if (lookup.existence != FileExistence::present) {
+        return std::nullopt;
+    }
+    DIR* dir = ::opendir(lookup.hostPath.c_str());
+    if (!dir) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool CFolderDiskFiles::syncFolder(std::string_view path) {
+    const Lookup lookup = lookUp(path);
+    if (lookup.existence != FileExistence::present) {
+        return false;
+    }
+    int fd;
+    do {
+        fd = ::open(lookup.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    // Some hosts (and user-space drivers) cannot sync a folder; EINVAL says so and is no failure.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+    ::close(fd);
+    return synced;
+}
+
 bool CFolderDiskFiles::makeFolder(std::string_view path) {
     const Lookup existing = lookUp(path);
     if (existing.existence == FileExistence::present) {

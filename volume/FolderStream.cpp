@@ -187,6 +187,17 @@ bool CFolderStream::truncate(std::uint64_t length) {
     return result == 0 || fail();
 }
 
+bool CFolderStream::sync() {
+    if (failed_ || fd_ < 0 || !flush()) {
+        return fail();
+    }
+    int result;
+    do {
+        result = ::fsync(fd_);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 || errno == EINVAL || fail();
+}
+
 bool CFolderStream::close() {
     if (fd_ < 0) {
         return !failed_;

@@ -31,6 +31,7 @@ public:
     std::optional<std::uint64_t> size() override;
     bool truncate(std::uint64_t length) override;
     bool good() const override { return !failed_; }
+    bool sync() override;
     bool close() override;
 
 private:

@@ -330,8 +330,8 @@ TEST(Import, FailedSongWriteKeepsTheOldEventList) {
     TemporaryFolder waves;
     const std::string wave = waves.path() + "/a.wav";
     ASSERT_TRUE(writeWave(wave, 1, 44100, interleavedMusic(1, kSecondFrames + 16)));
-    // A first import counts the writes; the event list's rewrite makes the last two (the
-    // part beyond the old end, then the whole list from the start).
+    // A first import counts the writes; the song write makes the last three (the event list's
+    // growth, the commit record, then the whole list from the start). The record's write fails.
     int writes = 0;
     {
         DiskFixture folder(kFamilyKrv);

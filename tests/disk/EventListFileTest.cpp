@@ -182,8 +182,9 @@ TEST(EventListFile, RunningOutOfRoomWhileRewritingNeverLosesTheSong) {
         EXPECT_EQ(disk.listFolder(disk.songFolder(0)), folderBefore);
     }
     disk.writeFile(disk.songPath(0, "EVENTLS0.KRV"), oldList);
+    // Room for the growth and for the commit record, which holds the new list.
     test::FaultyDiskFiles enough(folder);
-    enough.setRoom(newSize - oldSize);
+    enough.setRoom(newSize - oldSize + newSize + 64);
     ASSERT_TRUE(grown.write(enough, kEventListPart));
     auto reloaded = loadSong(folder);
     ASSERT_TRUE(reloaded);
@@ -200,10 +201,12 @@ TEST(EventListFile, AFailingWriteAtAnyPointLeavesALoadableList) {
         CFolderDiskFiles folder(disk.root(), {});
         test::FaultyDiskFiles faulty(folder);
         faulty.failWriteNumber(k);
-        bool written = grown.write(faulty, kEventListPart);
+        // Past the commit point the new list stands even when a later write fails.
+        bool committed = false;
+        grown.write(faulty, kEventListPart, {}, committed);
         auto reloaded = loadSong(folder);
         ASSERT_TRUE(reloaded) << "write " << k << " failed";
-        EXPECT_EQ(listContents(*reloaded), listContents(written ? grown : *original)) << k;
+        EXPECT_EQ(listContents(*reloaded), listContents(committed ? grown : *original)) << k;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "tests/support/CliRunner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +48,33 @@ CliResult run(const std::vector<std::string>& prefix, const std::vector<std::str
 
 CliResult runCli(const std::vector<std::string>& arguments) {
     return run({}, arguments);
+}
+
+CliResult runCliKilledAfter(const std::vector<std::string>& arguments, int microseconds) {
+    std::vector<std::string> words{KORVOWAV_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd : {0, 1, 2}) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
+                                         0);
+    }
+    CliResult result;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        usleep(static_cast<useconds_t>(microseconds));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
 }
 
 bool unprivilegedRunsPossible() {

@@ -19,6 +19,9 @@ struct CliResult {
 };
 
 CliResult runCli(const std::vector<std::string>& arguments);
+// The same, killed with SIGKILL after the delay unless it ended before; the exit status is then
+// 128 + 9. Nothing it printed is kept.
+CliResult runCliKilledAfter(const std::vector<std::string>& arguments, int microseconds);
 // The same as an unprivileged user (nobody, through setpriv) when the tests run as root, so
 // that file permissions apply; as the current user otherwise.
 CliResult runCliUnprivileged(const std::vector<std::string>& arguments);

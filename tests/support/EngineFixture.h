@@ -80,6 +80,10 @@ public:
         return disk_.rename(from, to);
     }
     bool remove(std::string_view path) override { return disk_.remove(path); }
+    std::optional<std::vector<std::string>> listFolder(std::string_view path) override {
+        return disk_.listFolder(path);
+    }
+    bool syncFolder(std::string_view path) override { return disk_.syncFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return disk_.freeBytes(); }
     bool checkVolume(std::string& reason) override { return disk_.checkVolume(reason); }
     bool clusterChain(std::string_view path, std::vector<std::uint16_t>& chain) override {

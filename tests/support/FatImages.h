@@ -61,6 +61,14 @@ struct FsckResult {
 };
 FsckResult fsckFat(const std::string& image);
 
+// fsck.fat -n findings that an interrupted write may leave: clusters no file refers to, a
+// free-cluster count to recompute, the FAT copies differing in the sector being written, and a
+// file grown in place whose chain already holds its new clusters while its size is still the
+// old one (the file reads as before; the clusters past its size are lost clusters). A chain
+// shorter than the size ("chain length is N bytes", no '>') is a broken file and not harmless.
+// False with the first other finding in `offending`.
+bool fsckFindingsHarmless(const std::string& output, std::string& offending);
+
 // mtools on the image; paths are relative to the volume root, with '/' separators.
 bool mmd(const std::string& image, const std::string& folder);
 bool mcopyIn(const std::string& image, const std::string& hostFile, const std::string& path);

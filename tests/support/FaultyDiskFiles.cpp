@@ -48,6 +48,7 @@ public:
     }
 
     bool seek(std::uint64_t position) override { return !failed_ && inner_->seek(position); }
+    bool sync() override { return !failed_ && inner_->sync(); }
     std::uint64_t position() const override { return inner_->position(); }
     std::optional<std::uint64_t> size() override { return inner_->size(); }
     bool truncate(std::uint64_t length) override {

@@ -44,6 +44,10 @@ public:
         return !failRenames_ && inner_.rename(from, to);
     }
     bool remove(std::string_view path) override { return inner_.remove(path); }
+    std::optional<std::vector<std::string>> listFolder(std::string_view path) override {
+        return inner_.listFolder(path);
+    }
+    bool syncFolder(std::string_view path) override { return inner_.syncFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return room_ ? room_ : inner_.freeBytes(); }
     bool checkVolume(std::string& reason) override {
         return chain_ ? true : inner_.checkVolume(reason);
