@@ -7,6 +7,7 @@
 // A completed take is named after its first cluster (TAKE01A3.KRV); while an import writes it,
 // it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,8 +38,14 @@ public:
 
     bool openForReading(const CSong& song, std::uint16_t take, std::uint32_t blockOffset);
     bool readBlock(std::uint8_t* block);
+    // `count` consecutive blocks into `blocks` (count * 2w bytes), one stream read per cluster
+    // they touch; the same bytes as `count` calls of readBlock.
+    bool readBlocks(std::uint8_t* blocks, std::size_t count);
     bool createForWriting(const CSong& song, int virtualTrack);
     bool writeBlock(const std::uint8_t* block);
+    // `count` consecutive blocks, one stream write per cluster they fill (slack included); the
+    // same file as `count` calls of writeBlock.
+    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     // Closes the file, reads its cluster chain and renames it to TAKEhhhh.KRV.
     bool complete();
     bool close();
@@ -51,6 +58,12 @@ public:
     bool createdFile() const { return createdFile_; }
 
 private:
+    // Moves to the next cluster when the block at the position would run into the slack; a
+    // writer first fills the slack with `opening`, the block that opens the next cluster.
+    bool nextClusterIfFull(const std::uint8_t* opening);
+    // Whole blocks left before the slack of the current cluster.
+    std::size_t blocksLeftInCluster() const;
+
     IDiskFiles& disk_;
     TakeGeometry geometry_;
     std::string path_;
@@ -73,6 +86,7 @@ public:
 
     bool created() const { return created_; }
     bool writeBlock(const std::uint8_t* block);
+    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     bool complete();
     bool completed() const { return completed_; }
     const CTakeFile& take() const { return take_; }
