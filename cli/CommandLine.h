@@ -30,6 +30,7 @@ struct Options {
     std::string format;
     std::string file;
     std::string name;
+    int threads = 0;  // 0: the hardware's concurrency
 };
 
 // A failure of the engine: its message as the last line on standard error, its code as the
@@ -75,6 +76,8 @@ public:
     void diskArgument(CLI::App* command);
     void songOption(CLI::App* command);
     void trackOption(CLI::App* command);
+    // --threads N of the commands that convert audio.
+    void threadsOption(CLI::App* command);
 
     // A new subcommand whose run function gives the exit status.
     CLI::App* add(const std::string& name, const std::string& description,

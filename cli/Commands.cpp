@@ -197,6 +197,7 @@ int commandImport(const Options& options) {
         return failWith(kStatusFailedReadWave);
     }
     converter.computeImportRange();
+    converter.setThreads(options.threads);
     CTerminalProgress progress(showProgress(options));
     progress.setText("Importing");
     converter.setProgress(&progress);
@@ -301,6 +302,7 @@ int run(int argc, char** argv) {
     exportCommand->add_option("--output", options.output, "wave file to write")->required();
     exportCommand->add_option("--format", options.format, "wav or aiff (else from the extension)")
         ->check(CLI::IsMember({"wav", "aiff"}));
+    line.threadsOption(exportCommand);
     auto* exportAll =
         line.add("export-all", "every virtual track that holds data into its own mono file",
                  commandExportAll);
@@ -309,11 +311,13 @@ int run(int argc, char** argv) {
     exportAll->add_option("--output-dir", options.outputDir, "folder for the files")->required();
     exportAll->add_option("--format", options.format, "wav (default) or aiff")
         ->check(CLI::IsMember({"wav", "aiff"}));
+    line.threadsOption(exportAll);
     auto* importCommand = line.add("import", "a wave file into virtual tracks", commandImport);
     line.diskArgument(importCommand);
     line.songOption(importCommand);
     line.trackOption(importCommand);
     importCommand->add_option("FILE", options.file, "WAV or AIFF file to import")->required();
+    line.threadsOption(importCommand);
     auto* rename = line.add("rename", "rename a virtual track", commandRename);
     line.diskArgument(rename);
     line.songOption(rename);
