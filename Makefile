@@ -9,7 +9,7 @@ PACKAGES = cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-de
            libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
            fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
 
-.PHONY: deps configure build test package demo screenshot clean
+.PHONY: deps configure build test package demo screenshot bench-engine clean
 
 deps:
 	@missing=""; \
@@ -48,6 +48,12 @@ demo: build
 
 screenshot: build
 	BUILD=$(BUILD) ./scripts/screenshot.sh
+
+# Export and import beside the file copying they cannot avoid, the codec's per-core speed and
+# the engine's peak memory (scripts/measure_engine.sh; the material is made once in $(BUILD)).
+bench-engine: configure
+	cmake --build $(BUILD) --target korvowav-cli bench_codec
+	./scripts/measure_engine.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan
