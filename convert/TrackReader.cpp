@@ -74,6 +74,42 @@ bool CTrackReader::readBlock(BlockBuffer& buffer) {
     return true;
 }
 
+bool CTrackReader::seek(std::uint32_t block, BlockBuffer& buffer) {
+    if (block < range_.start || block > range_.end) {
+        return false;
+    }
+    buffer.reset();
+    runDecoder_.carried = 0;
+    take_.reset();
+    block_ = range_.start;
+    if (range_.start == range_.end) {
+        cursor_.moveTo(block_);
+        return true;
+    }
+    // Start one block early so that the carried sample is the one a whole run would have.
+    const std::uint32_t first = block > range_.start ? block - 1 : block;
+    // Cut the track into segments from the start of the range, as a whole run does, so that
+    // overlapping events and the fades at segment edges come out the same.
+    cursor_.moveTo(range_.start);
+    while (cursor_.segmentEnd() <= first && cursor_.segmentEnd() < range_.end) {
+        const std::uint32_t end = cursor_.segmentEnd();
+        cursor_.moveTo(end);
+        if (cursor_.segmentEnd() <= end) {
+            return false;  // a chain that does not move forward
+        }
+    }
+    block_ = first;
+    if (!openTakeForSegment()) {
+        return false;
+    }
+    if (block_ != block && !readBlock(buffer)) {
+        return false;
+    }
+    // Runs read from here go on from the same carried sample.
+    runDecoder_.carried = buffer.carried;
+    return true;
+}
+
 bool CTrackReader::readRun(TrackRun& run, std::uint32_t blocks) {
     run.start = block_;
     run.blocks = 0;

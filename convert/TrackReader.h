@@ -5,7 +5,7 @@
 // steps: readRun takes the run's bytes from the disk and notes how the run splits into
 // segments, decodeRun turns them into samples. The two steps of different runs may run on
 // different threads (the next run read while the last one decodes), never two of one kind at
-// once. A reader is read by blocks or by runs, not both.
+// once. Between two seeks a reader is read by blocks or by runs, not both.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +45,12 @@ public:
 
     // The next block into the buffer; false when the take cannot be opened or read.
     bool readBlock(BlockBuffer& buffer);
+    // Moves to any block of the range, so that the blocks read from there on are exactly the
+    // ones a read from the start of the range gives (random access for a mount or a preview).
+    // The buffer gets the carried sample those reads need: the block before is read again
+    // (a block's carried sample follows from the one before it alone). False when that block's
+    // take cannot be read or the block lies outside the range.
+    bool seek(std::uint32_t block, BlockBuffer& buffer);
     std::uint32_t currentBlock() const { return block_; }
 
     // The next `blocks` blocks' take bytes and segments into the run; false when a take cannot

@@ -195,6 +195,50 @@ TEST(Export, InvertedPolarityTurnsMinimumIntoMaximum) {
     EXPECT_EQ(buffer.samples[2], 0);
 }
 
+TEST(Export, SeekingToAnyBlockReadsWhatAWholeRunReadsFromThere) {
+    ExportDisk fixture;
+    const std::uint32_t length = kSecond + 100;
+    // A gap, an event, a second take straight after it (the carried sample crosses takes), one
+    // that starts inside it (overlap), a gap, a last event.
+    const std::uint32_t a = 200, b = a + length, c = b + length - 300, d = c + length + 700;
+    EventListDescription events;
+    events.chains[3] = {takeEvent(3, a, b, 0x0010), takeEvent(3, b, b + length, 0x0020),
+                        takeEvent(3, c, c + length, 0x0030, 50),
+                        takeEvent(3, d, d + length, 0x0040)};
+    fixture.disk.setEvents(0, events);
+    fixture.disk.addTake(0, 0x0010, encodeBlocks(musicSignal(length, 5), kWidth));
+    fixture.disk.addTake(0, 0x0020, encodeBlocks(musicSignal(length, 6), kWidth));
+    fixture.disk.addTake(0, 0x0030, encodeBlocks(musicSignal(length + 50, 7), kWidth));
+    fixture.disk.addTake(0, 0x0040, encodeBlocks(musicSignal(length, 8), kWidth));
+    auto converter = converterOn(fixture.disk.root(), 0);
+    converter->setSelectedTracks({3});
+    converter->computeExportRange();
+    const BlockRange range = converter->blockRange();
+
+    const auto readFrom = [&](std::optional<std::uint32_t> seekTo) {
+        CTrackReader reader(*converter->disk(), *converter->song(), 3, range, true);
+        BlockBuffer buffer(kWidth);
+        std::vector<std::int16_t> samples;
+        if (seekTo && !reader.seek(*seekTo, buffer)) {
+            return samples;
+        }
+        while (reader.readBlock(buffer)) {
+            samples.insert(samples.end(), buffer.samples.begin(), buffer.samples.end());
+        }
+        return samples;
+    };
+    const auto whole = readFrom(std::nullopt);
+    ASSERT_EQ(whole.size(), range.count() * 16u);
+    for (const std::uint32_t target :
+         {0u, 1u, a - 1, a, a + 1, a + kFade, b - 1, b, b + 1, c - 1, c, c + 1, c + length - 1,
+          d - 1, d, d + length - kFade, range.end - 1, range.end}) {
+        const auto tail = readFrom(target);
+        ASSERT_EQ(tail.size(), whole.size() - target * 16u) << "seek to " << target;
+        EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin() + target * 16))
+            << "seek to " << target;
+    }
+}
+
 TEST(Export, CancelWhileWorkersDecodeKeepsAValidShorterFile) {
     ExportDisk fixture;
     const std::uint32_t blocks = 3 * kSecond;
