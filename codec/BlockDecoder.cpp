@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 
 #include "codec/Avx2.h"
@@ -10,7 +9,6 @@
 #include "codec/BlockFormat.h"
 #include "codec/Kernel.h"
 #include "codec/Prediction.h"
-
 
 namespace korvo {
 namespace {
@@ -85,8 +83,9 @@ constexpr std::array<PlanTable, block::kMaxWidth - block::kMinWidth + 1> kPlans 
 // The two halves' bit strings of one block, each at the top of a 64-bit word; the bits below a
 // string are left over from neighbouring bytes and ignored by the field extraction. Widths 5 to
 // 8 read the block as two little-endian words and gather every other byte pair; an odd width
-// moves the block's last byte to where the second half's next pair would begin.
-template <int N>
+// moves the block's last byte to where the second half's next pair would begin. An exact read
+// takes the second word as the 8 bytes that end the block, so nothing after it is read.
+template <int N, bool exact>
 inline void halfStrings(const std::uint8_t* bytes, std::uint64_t& first, std::uint64_t& second) {
     if constexpr (N == 4) {
         const std::uint64_t word = block::loadBigEndian64(bytes);
@@ -95,6 +94,8 @@ inline void halfStrings(const std::uint8_t* bytes, std::uint64_t& first, std::ui
     } else {
         const std::uint64_t low = block::loadLittleEndian64(bytes);
         std::uint64_t high = block::loadLittleEndian64(bytes + 8);
+        if constexpr (exact && N < 8)
+            high = block::loadLittleEndian64(bytes + 2 * N - 8) >> (8 * (16 - 2 * N));
         std::uint64_t highSecond = high;
         if constexpr (N == 5)
             highSecond = high << 8;
@@ -140,13 +141,13 @@ inline std::int32_t decodeHalf(std::uint64_t word, std::int32_t a, const DecodeP
     return s7;
 }
 
-// Decodes one block whose bytes may be read as 16 (the block and what follows it); returns the
-// new carried sample and the block's plan.
-template <int N>
+// Decodes one block, reading its bytes exactly or as 16 (the block and what follows it);
+// returns the new carried sample and the block's plan.
+template <int N, bool exact>
 inline std::int32_t decodeWide(const std::uint8_t* bytes, std::int16_t* out, std::int32_t carried,
                                const DecodePlan*& plan) {
     std::uint64_t first, second;
-    halfStrings<N>(bytes, first, second);
+    halfStrings<N, exact>(bytes, first, second);
     const unsigned code = static_cast<unsigned>(((first >> 56) & 0xF0) | (second >> 60));
     plan = &kPlans[N - block::kMinWidth][code];
     // Sample 7 of every half is coded directly, so the second half does not wait for the first.
@@ -165,18 +166,17 @@ template <int N>
 std::int32_t decodeBlocks(BlockDecoder& state, const std::uint8_t* bytes, std::int16_t* out,
                           std::size_t blocks, std::int32_t carried) {
     constexpr std::size_t kBytes = 2 * N;
-    // Blocks followed by at least 16 readable bytes are read in place; the last ones through a
-    // copy, so nothing past the run is read.
+    // Blocks followed by at least 16 readable bytes are read 16 bytes at a time, the last ones
+    // exactly, so nothing past the run is read.
     constexpr std::size_t kTail = (16 + kBytes - 1) / kBytes;
     const DecodePlan* plan = nullptr;
     std::size_t b = 0;
     for (; b + kTail <= blocks; ++b)
-        carried = decodeWide<N>(bytes + b * kBytes, out + b * block::kBlockSamples, carried, plan);
-    for (; b < blocks; ++b) {
-        std::uint8_t copy[16] = {};
-        std::memcpy(copy, bytes + b * kBytes, kBytes);
-        carried = decodeWide<N>(copy, out + b * block::kBlockSamples, carried, plan);
-    }
+        carried =
+            decodeWide<N, false>(bytes + b * kBytes, out + b * block::kBlockSamples, carried, plan);
+    for (; b < blocks; ++b)
+        carried =
+            decodeWide<N, true>(bytes + b * kBytes, out + b * block::kBlockSamples, carried, plan);
     if (plan != nullptr)
         keepState(state, *plan);
     return carried;
@@ -324,9 +324,22 @@ KORVO_AVX2 inline void predictHalf(__m256i q, __m256i a, __m256i s7, const LaneB
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
 }
 
-// Decodes one block whose bytes may be read as 16; a holds the carried sample in every lane and
-// receives the block's last sample. Returns the block's plan.
-template <int N>
+// A block's bytes in a register, read as 16 or exactly: the first 8 and the 8 that end it.
+template <int N, bool exact>
+KORVO_AVX2 inline __m128i loadBlock(const std::uint8_t* bytes) {
+    if constexpr (N == 4 && exact)
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes));
+    if constexpr (N < 8 && exact)
+        return _mm_or_si128(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)),
+            _mm_bslli_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + 2 * N - 8)),
+                            2 * N - 8));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+}
+
+// Decodes one block; a holds the carried sample in every lane and receives the block's last
+// sample. Returns the block's plan.
+template <int N, bool exact>
 KORVO_AVX2 inline const LanePlan& decodeLanes(const std::uint8_t* bytes, std::int16_t* out,
                                               __m256i& a) {
     static constexpr auto kShuffle = stringShuffle<N>();
@@ -335,8 +348,7 @@ KORVO_AVX2 inline const LanePlan& decodeLanes(const std::uint8_t* bytes, std::in
     const LanePlan& plan = kLanePlans[N - block::kMinWidth][code];
     const LaneBlock b = laneBlock(plan);
 
-    const __m256i raw =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+    const __m256i raw = _mm256_broadcastsi128_si256(loadBlock<N, exact>(bytes));
     const __m256i words = _mm256_shuffle_epi8(
         raw, _mm256_broadcastsi128_si256(
                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffle.data()))));
@@ -365,12 +377,9 @@ KORVO_AVX2 std::int32_t decodeBlocksAvx2(BlockDecoder& state, const std::uint8_t
     const LanePlan* plan = nullptr;
     std::size_t b = 0;
     for (; b + kTail <= blocks; ++b)
-        plan = &decodeLanes<N>(bytes + b * kBytes, out + b * block::kBlockSamples, a);
-    for (; b < blocks; ++b) {
-        std::uint8_t copy[16] = {};
-        std::memcpy(copy, bytes + b * kBytes, kBytes);
-        plan = &decodeLanes<N>(copy, out + b * block::kBlockSamples, a);
-    }
+        plan = &decodeLanes<N, false>(bytes + b * kBytes, out + b * block::kBlockSamples, a);
+    for (; b < blocks; ++b)
+        plan = &decodeLanes<N, true>(bytes + b * kBytes, out + b * block::kBlockSamples, a);
     if (plan == nullptr)
         return carried;
     const auto code = static_cast<std::size_t>(plan - kLanePlans[N - block::kMinWidth].data());

@@ -232,7 +232,7 @@ struct Choice {
 };
 
 template <int N>
-Choice chooseMode(const std::int32_t* levels) {
+[[gnu::always_inline]] inline Choice chooseMode(const std::int32_t* levels) {
     const std::int32_t m7 = levels[M7], m3 = levels[M3], m15 = levels[M15];
     const std::int32_t r3 = levels[R3], r15 = levels[R15], r0 = levels[R0];
     const std::int32_t floor = 3 << (N - 4);
@@ -481,7 +481,7 @@ KORVO_AVX2 inline LaneSide laneSide(const EncodeLanePlan& plan, int first, const
 }
 
 // Quantises the corrections of samples y predicted from neighbours u and w in every lane, as
-// HalfCoder::code does for one sample, and keeps them in the lanes where level is set: q
+// HalfCoder::correction does for one sample, and keeps them in the lanes where level is set: q
 // takes the quantised correction, s the reconstruction.
 KORVO_AVX2 inline void correctLevel(__m256i y, __m256i u, __m256i w, __m256i level,
                                     const LaneSide& l, const UniformStep& step, __m256i& s,

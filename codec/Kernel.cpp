@@ -8,6 +8,9 @@ bool kernelAvailable(Kernel kernel) {
             return true;
         case Kernel::Avx2:
 #if KORVO_CODEC_HAS_AVX2
+            // The processor's features are read here too, in case this runs before the static
+            // constructors that read them otherwise.
+            __builtin_cpu_init();
             return __builtin_cpu_supports("avx2");
 #else
             return false;
