@@ -101,6 +101,18 @@ TEST(ThreadedEngine, ExportGivesTheSameBytesWithAnyThreadCountAndAsBlockByBlock)
         const auto wave = readWave(output.path() + "/one");
         ASSERT_TRUE(wave.ok);
         EXPECT_EQ(wave.samples, expected);
+
+        // Runs after a seek go on as the whole export does (random access in runs).
+        const std::uint32_t target = range.end / 2 + 3;
+        CTrackReader seeking(*converter->disk(), *converter->song(), 0, range, true);
+        ASSERT_TRUE(seeking.seek(target, lowBuffer));
+        TrackRun run;
+        std::vector<std::int16_t> tail((range.end - target) * 16);
+        ASSERT_TRUE(seeking.readRun(run, range.end - target));
+        seeking.decodeRun(run, tail.data());
+        for (std::size_t i = 0; i < tail.size(); ++i) {
+            ASSERT_EQ(tail[i], expected[(target * 16 + i) * 2]) << i;
+        }
     }
 }
 
