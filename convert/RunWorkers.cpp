@@ -1,6 +1,7 @@
 #include "convert/RunWorkers.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace korvo {
 
@@ -8,7 +9,11 @@ CRunWorkers::CRunWorkers(int workers, std::function<void(int)> task) : task_(std
     if (workers >= 1) {
         threads_.reserve(static_cast<std::size_t>(workers));
         for (int i = 0; i < workers; ++i) {
-            threads_.emplace_back([this] { work(); });
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // the system has no more threads to give: go on with those there are
+            }
         }
     }
 }

@@ -120,7 +120,7 @@ echo "targets: export <= 1.5x, import <= 4x the baseline"
 
 # --- the codec on one core ------------------------------------------------------------------
 if [[ -x $CODEC_BENCH ]]; then
-    echo "codec, one core (items = samples):"
+    echo "codec, one core, samples per second (BM_...Run/width/kernel: 0 portable, 1 vector):"
     "$CODEC_BENCH" --benchmark_filter='Run/' 2>/dev/null |
         awk '/^BM_/ { for (i = 1; i <= NF; ++i) if ($i ~ /items_per_second=/) print "  " $1, $i }'
 fi
