@@ -55,10 +55,13 @@ public:
     virtual bool writeBlock(korvo::BlockBuffer* const* buffers, int channels) = 0;
     // Runs of frames, a channel's samples consecutive in one array each: `frames` frames from
     // the file into channels[c][0 .. frames) (a null array skips the channel), or from the
-    // arrays into the file, interleaved (a null array writes silence). Neither call allocates.
-    virtual bool readRun(std::int16_t* const* channels, int channelCount, std::size_t frames) = 0;
+    // arrays into the file, interleaved (a null array writes silence). The RIFF WAVE and AIFF
+    // files move a run in slices of their scratch buffer and allocate nothing; the defaults
+    // here go a block at a time through readFrames and writeBlock for other wave files
+    // (writeRun then takes whole blocks only).
+    virtual bool readRun(std::int16_t* const* channels, int channelCount, std::size_t frames);
     virtual bool writeRun(const std::int16_t* const* channels, int channelCount,
-                          std::size_t frames) = 0;
+                          std::size_t frames);
     // Rebuilds the whole header from the format and writes it at the start of the file.
     virtual bool writeHeader(const WaveFormat& format) = 0;
     virtual bool close() = 0;

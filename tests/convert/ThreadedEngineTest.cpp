@@ -31,7 +31,9 @@ const FamilyCase kCases[] = {
 
 constexpr std::uint32_t kSecond = 44100 >> 4;
 
-std::string caseName(const FamilyCase& c) { return "family " + std::to_string(c.family); }
+std::string caseName(const FamilyCase& c) {
+    return "family " + std::to_string(c.family);
+}
 
 // Two virtual tracks: on track 0 a late event that starts inside its take, a second event
 // right after it from another take, a gap, an event shorter than a second, and a long event
@@ -45,8 +47,7 @@ void addSong(DiskFixture& disk, const FamilyCase& c) {
     const std::uint32_t shortOne = gap + 777;
     const std::uint32_t longOne = shortOne + kSecond / 2 + 5;
     const std::uint32_t end = longOne + 17001;
-    events.chains[0] = {takeEvent(0, first, second, 0x0002, 33),
-                        takeEvent(0, second, gap, 0x0003),
+    events.chains[0] = {takeEvent(0, first, second, 0x0002, 33), takeEvent(0, second, gap, 0x0003),
                         takeEvent(0, shortOne, shortOne + kSecond / 2, 0x0004),
                         takeEvent(0, longOne, end, 0x0005)};
     events.chains[9] = {takeEvent(9, 5, 5 + 3 * kSecond + 13, 0x0006)};
@@ -139,7 +140,8 @@ std::vector<std::vector<std::uint8_t>> importWith(const FamilyCase& c, int threa
     EXPECT_TRUE(listing);
     for (const std::string& name : listing ? listing->shortNames : std::vector<std::string>{}) {
         if (name.rfind("TAKE", 0) == 0 || name.rfind("EVENTLS", 0) == 0) {
-            files.push_back(mcopyOut(image, song + "/" + name).value_or(std::vector<std::uint8_t>{}));
+            files.push_back(
+                mcopyOut(image, song + "/" + name).value_or(std::vector<std::uint8_t>{}));
         }
     }
     return files;
