@@ -5,11 +5,16 @@ GUI ?= ON
 GENERATOR ?= Ninja
 
 # Debian packages the build, the tests, the benchmarks and the Debian packages need.
-PACKAGES = cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
+PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
            libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
            fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
 
-.PHONY: deps configure build test package demo screenshot bench-engine clean
+# make fuzz: the libFuzzer harnesses, built with clang and the sanitizers in $(FUZZ_BUILD), each
+# run for FUZZ_SECONDS on its corpus (scripts/fuzz.sh).
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: deps configure build test package demo screenshot bench-engine fuzz clean
 
 deps:
 	@missing=""; \
@@ -55,5 +60,11 @@ bench-engine: configure
 	cmake --build $(BUILD) --target korvowav-cli bench_codec
 	./scripts/measure_engine.sh $(BUILD)
 
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DCMAKE_CXX_COMPILER=clang++ -DKORVOWAV_FUZZ=ON -DKORVOWAV_GUI=OFF -DKORVOWAV_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) --target fuzz_all
+	BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh
+
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD)
