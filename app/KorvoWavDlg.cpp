@@ -19,6 +19,7 @@
 #include "app/AboutDlg.h"
 #include "app/ConvertButton.h"
 #include "app/DriveList.h"
+#include "app/HistoryDlg.h"
 #include "app/ProgressDialog.h"
 #include "controls/Artwork.h"
 #include "controls/Preferences.h"
@@ -155,6 +156,12 @@ void CKorvoWavDlg::buildLayout() {
                                        this);
     connect(importButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::importWave);
     connect(exportButton_, &QAbstractButton::clicked, this, &CKorvoWavDlg::exportWave);
+    historyButton_ = new QPushButton("History...", this);
+    historyButton_->setAutoDefault(false);
+    historyButton_->setShortcut(QKeySequence("Ctrl+H"));
+    historyButton_->setToolTip("Earlier versions of the selected virtual track (Ctrl+H)");
+    historyButton_->setFixedWidth(convertButtonFaceSize().width());
+    connect(historyButton_, &QPushButton::clicked, this, &CKorvoWavDlg::showHistory);
     exitButton_ = new QPushButton("E&xit", this);
     exitButton_->setAutoDefault(false);
     connect(exitButton_, &QPushButton::clicked, this, &QDialog::reject);
@@ -163,6 +170,7 @@ void CKorvoWavDlg::buildLayout() {
     commands->addSpacing(8);
     commands->addWidget(importButton_);
     commands->addWidget(exportButton_);
+    commands->addWidget(historyButton_);
     commands->addStretch();
     exitButton_->setFixedWidth(convertButtonFaceSize().width());
     commands->addWidget(exitButton_);
@@ -371,6 +379,7 @@ void CKorvoWavDlg::trackToggled(CTrackButton& button) {
 void CKorvoWavDlg::enableConvertButtons(bool enabled) {
     importButton_->setEnabled(enabled);
     exportButton_->setEnabled(enabled);
+    historyButton_->setEnabled(enabled);
 }
 
 // --- the commands --------------------------------------------------------------------------------
@@ -475,6 +484,26 @@ void CKorvoWavDlg::exportWave() {
     }
     if (!exported) {
         showStatus(converter_.status());
+    }
+}
+
+void CKorvoWavDlg::showHistory() {
+    const CSong* loaded = converter_.song();
+    if (loaded == nullptr || selection_.empty() ||
+        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+        return;
+    }
+    bool restored = false;
+    {
+        CHistoryDlg history(converter_, selection_.back(), *messages_, this);
+        if (historyHook_) {
+            historyHook_(history);
+        }
+        history.exec();
+        restored = history.restored();
+    }
+    if (restored) {
+        songChanged();  // the track's events changed: show the song as it is now
     }
 }
 

@@ -33,6 +33,7 @@ class QPushButton;
 namespace korvo {
 
 class CConvertButton;
+class CHistoryDlg;
 
 class CKorvoWavDlg : public QDialog {
     Q_OBJECT
@@ -79,6 +80,7 @@ public:
     QLineEdit* dataTypeEdit() const { return dataTypeEdit_; }
     CConvertButton* importButton() const { return importButton_; }
     CConvertButton* exportButton() const { return exportButton_; }
+    QPushButton* historyButton() const { return historyButton_; }
     QPushButton* exitButton() const { return exitButton_; }
     QLabel* noticeLabel() const { return notice_; }
     QAction* aboutAction() const { return aboutAction_; }
@@ -99,6 +101,10 @@ public:
     void importWave();
     void exportWave();
     void renameTrack(CTrackButton& button);
+    // The earlier versions of the most recently selected virtual track (HistoryDlg.h).
+    void showHistory();
+    // Called with the history dialog before it is shown (tests drive it from here).
+    void setHistoryHook(std::function<void(CHistoryDlg&)> hook) { historyHook_ = std::move(hook); }
     void showAbout();
 
     void accept() override {}  // Enter never ends the window
@@ -137,6 +143,8 @@ private:
     QLineEdit* dataTypeEdit_ = nullptr;
     CConvertButton* importButton_ = nullptr;
     CConvertButton* exportButton_ = nullptr;
+    QPushButton* historyButton_ = nullptr;
+    std::function<void(CHistoryDlg&)> historyHook_;
     QPushButton* exitButton_ = nullptr;
     QLabel* notice_ = nullptr;
     QAction* aboutAction_ = nullptr;

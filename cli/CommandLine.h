@@ -31,6 +31,10 @@ struct Options {
     std::string file;
     std::string name;
     int threads = 0;  // 0: the hardware's concurrency
+    int group = 0;  // history group, 0 for the current events
+    bool allowMissing = false;
+    bool orphans = false;
+    std::string take;
 };
 
 // A failure of the engine: its message as the last line on standard error, its code as the
@@ -90,5 +94,11 @@ private:
     Options& options_;
     std::vector<std::pair<CLI::App*, std::function<int(const Options&)>>> commands_;
 };
+
+// Earlier takes (cli/HistoryCommands.cpp): history, export-take, restore, and export's --group
+// and --allow-missing.
+void addHistoryCommands(CommandLine& line, CLI::App* exportCommand);
+// export --group: the tracks as that history group left them; the exit status.
+int exportGroup(const Options& options, const std::vector<std::uint8_t>& tracks, int fileType);
 
 }  // namespace korvo::cli

@@ -132,6 +132,12 @@ int commandExport(const Options& options) {
         return usageError("cannot tell the file type from '" + options.output +
                           "'; name it .wav, .aif or .aiff, or give --format wav|aiff");
     }
+    if (options.group != 0) {
+        return exportGroup(options, *tracks, *fileType);
+    }
+    if (options.allowMissing) {
+        return usageError("--allow-missing goes with --group");
+    }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
         return failWith(*failed);
@@ -324,6 +330,7 @@ int run(int argc, char** argv) {
     line.trackOption(rename);
     rename->add_option("NAME", options.name, "new name (7-bit ASCII, cut to 8 characters)")
         ->required();
+    addHistoryCommands(line, exportCommand);
     auto* demo = line.add("make-demo-disk", "write a demo disk image", commandMakeDemoDisk);
     demo->add_option("IMAGE", options.disk, "image file to write")->required();
     demo->add_flag("--quiet", options.quiet, "no messages");

@@ -27,6 +27,7 @@
 #include "disk/DiskFiles.h"
 #include "disk/DiskTypes.h"
 #include "disk/Song.h"
+#include "disk/SongHistory.h"
 #include "disk/SongList.h"
 #include "wavefile/WaveFile.h"
 
@@ -119,6 +120,22 @@ public:
     std::uint64_t neededDiskBytes() const;
     bool runImport();
 
+    // Earlier takes (convert/TrackHistory.cpp). The loaded song's history, each take looked up
+    // on the disk (missing, short or present).
+    std::optional<CSongHistory> history();
+    // Exports the selected virtual tracks as history group `group` left them: its take events
+    // at their start blocks, silence elsewhere, with export's fades and polarity, from block 0
+    // to the group's last event end. A take that is missing or short refuses the export (status
+    // 8) unless allowMissing, which plays its events as silence.
+    bool runGroupExport(std::uint16_t group, bool allowMissing);
+    // Exports one take file from its first block to its last as a mono wave.
+    bool runTakeExport(std::uint16_t take);
+    // Puts back group's take events of the virtual track as its current events, through place
+    // event and the song write of import, so that what the track plays now goes to the history
+    // in turn. Refused when a take is missing or short or the group placed nothing there (8),
+    // on a protected song (4), a read-only disk (3) or a full event table (18).
+    bool restoreGroup(int virtualTrack, std::uint16_t group);
+
     int status() const { return status_; }
     void setStatus(int status) { status_ = status; }
     // Why the recorder volume could not be read for cluster chains (empty when it could).
@@ -132,6 +149,8 @@ private:
     bool eventsForTakes(const std::vector<std::unique_ptr<CTakeWriter>>& writers,
                         const TakeGeometry& geometry, std::vector<EventRecord>& records);
     bool placeImportEvents(const std::vector<EventRecord>& records, bool& keepTakes);
+    // Runs the export on a song that holds only the given events (convert/TrackHistory.cpp).
+    bool runExportOf(std::unique_ptr<CSong> view, BlockRange range);
 
     std::string rootPath_;
     DiskOptions options_;

@@ -79,6 +79,13 @@ public:
         return false;
     }
 
+    // The names of the files in a folder (not its sub-folders), in no particular order; nullopt
+    // when the folder cannot be read. Used to find take files that no event refers to.
+    virtual std::optional<std::vector<std::string>> listFiles(std::string_view folder) {
+        (void)folder;
+        return std::nullopt;
+    }
+
     // Bytes the caller may still write on the disk; nullopt when that cannot be learnt.
     virtual std::optional<std::uint64_t> freeBytes() = 0;
 

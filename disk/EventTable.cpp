@@ -305,22 +305,35 @@ void CEventTable::renumberHistoryGroupsAndIncrement() {
 }
 
 bool CEventTable::placeEvent(const EventRecord& event) {
-    const int virtualTrack = event.virtualTrack;
-    if (!validTrack(virtualTrack)) {
+    return placeEvents(std::span<const EventRecord>(&event, 1));
+}
+
+bool CEventTable::placeEvents(std::span<const EventRecord> events) {
+    if (events.empty()) {
+        return false;
+    }
+    const int virtualTrack = events.front().virtualTrack;
+    if (!validTrack(virtualTrack) ||
+        std::any_of(events.begin(), events.end(),
+                    [&](const EventRecord& event) { return event.virtualTrack != virtualTrack; })) {
         return false;
     }
     ListHeader& chain = chains_[virtualTrack];
     if (!chain.empty()) {
-        // The history keeps the range the virtual track covered together with the new event.
+        // The history keeps the range the virtual track covered together with the new events.
         BlockRange extent = trackExtent(virtualTrack);
+        for (const EventRecord& event : events) {
+            extent.start = std::min(extent.start, event.start);
+            extent.end = std::max(extent.end, event.end);
+        }
         std::uint16_t range = takeFreeSlot();
         if (range == kNoSlot) {
             return false;
         }
         EventRecord& record = slots_[range];
         record = EventRecord{};
-        record.start = std::min(event.start, extent.start);
-        record.end = std::max(event.end, extent.end);
+        record.start = extent.start;
+        record.end = extent.end;
         record.virtualTrack = static_cast<std::uint8_t>(virtualTrack);
         record.historyRange = 1;
         setSlotName(record, range);
@@ -328,15 +341,22 @@ bool CEventTable::placeEvent(const EventRecord& event) {
         appendToHistory(range);
     }
 
-    std::uint16_t copy = takeFreeSlot();
-    if (copy == kNoSlot) {
-        return false;
+    // The history copies follow one another at the list's tail; the chain events are made from
+    // them, so they carry the copies' names and group number.
+    std::uint16_t firstCopy = kNoSlot;
+    for (const EventRecord& event : events) {
+        std::uint16_t copy = takeFreeSlot();
+        if (copy == kNoSlot) {
+            return false;
+        }
+        EventRecord& record = slots_[copy];
+        record = event;
+        setSlotName(record, copy);
+        record.historyRange = 0;
+        record.group = groupCounter_;
+        appendToHistory(copy);
+        firstCopy = firstCopy == kNoSlot ? copy : firstCopy;
     }
-    EventRecord placed = event;
-    setSlotName(placed, copy);
-    placed.group = groupCounter_;
-    slots_[copy] = placed;
-    appendToHistory(copy);
 
     // The virtual track loses all its previous events.
     while (!chain.empty()) {
@@ -348,12 +368,16 @@ bool CEventTable::placeEvent(const EventRecord& event) {
         releaseSlot(head);
     }
 
-    std::uint16_t slot = takeFreeSlot();
-    if (slot == kNoSlot) {
-        return false;
+    std::uint16_t copy = firstCopy;
+    for (std::size_t i = 0; i < events.size() && validSlot(copy); ++i) {
+        std::uint16_t slot = takeFreeSlot();
+        if (slot == kNoSlot) {
+            return false;
+        }
+        slots_[slot] = slots_[copy];
+        insertByStart(virtualTrack, slot);
+        copy = slots_[copy].next;
     }
-    slots_[slot] = placed;
-    insertByStart(virtualTrack, slot);
     return true;
 }
 

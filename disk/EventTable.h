@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "disk/DiskFiles.h"
@@ -54,6 +55,10 @@ public:
     // Puts a new take event on the virtual track of record byte 32; false when a free slot is
     // missing part-way (the caller restores its backup of the song).
     bool placeEvent(const EventRecord& event);
+    // The same for several take events of one virtual track at once (bringing back what an
+    // earlier operation had placed): one range record over the old and new extents, a copy of
+    // each event in the history, then the chain holds exactly these events.
+    bool placeEvents(std::span<const EventRecord> events);
 
     const EventRecord& slot(std::uint16_t index) const { return slots_[index]; }
     EventRecord& slot(std::uint16_t index) { return slots_[index]; }

@@ -24,6 +24,11 @@ step "Export every virtual track with data as its own mono file" \
 step "Import the stereo file into two free virtual tracks of song 2" \
     "$CLI" import "$IMAGE" --song 2 --track 1.1 --track 2.1 "$OUT/drums-bass.wav"
 step "Song 2 now" bash -c "\"$CLI\" tracks \"$IMAGE\" --song 2 | grep data"
+step "Import again over 1.1 of song 2: the bass alone this time" \
+    "$CLI" import "$IMAGE" --song 2 --track 1.1 "$OUT/tracks/2.1 bass.wav"
+step "Song 2 remembers both versions of 1.1" "$CLI" history "$IMAGE" --song 2 --track 1.1
+step "Export 1.1 as the first import left it" \
+    "$CLI" export "$IMAGE" --song 2 --track 1.1 --group 1 --output "$OUT/first-version.wav"
 
 cat <<DONE
 
@@ -31,5 +36,6 @@ Done. Written:
   $IMAGE            the demo recorder disk (song 2 now holds the imported pair)
   $OUT/drums-bass.wav     drums and bass, one channel each
   $OUT/tracks/            one mono WAV file per virtual track
+  $OUT/first-version.wav  1.1 of song 2 as the first import left it (history group 1)
 Try the desktop program on it:  $BUILD/bin/korvowav  (open the image from the disk list)
 DONE

@@ -270,6 +270,27 @@ bool CFolderDiskFiles::makeFolder(std::string_view path) {
     return place && ::mkdir(place->hostPath.c_str(), 0777) == 0;
 }
 
+std::optional<std::vector<std::string>> CFolderDiskFiles::listFiles(std::string_view folder) {
+    const Lookup found = lookUp(folder);
+    if (found.existence != FileExistence::present) {
+        return std::nullopt;
+    }
+    DIR* dir = ::opendir(found.hostPath.c_str());
+    if (!dir) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat status;
+        if (::stat(joinHost(found.hostPath, entry->d_name).c_str(), &status) == 0 &&
+            S_ISREG(status.st_mode)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
 std::optional<std::uint64_t> CFolderDiskFiles::freeBytes() {
     return hostFreeBytes(rootPath_);
 }

@@ -30,6 +30,7 @@ public:
     bool rename(std::string_view from, std::string_view to) override;
     bool remove(std::string_view path) override;
     bool makeFolder(std::string_view path) override;
+    std::optional<std::vector<std::string>> listFiles(std::string_view folder) override;
 
     std::optional<std::uint64_t> freeBytes() override;
     bool checkVolume(std::string& reason) override;

@@ -231,5 +231,35 @@ TEST(EventTable, PlacingNeedsOnlyAsManyFreeSlotsAsRemainAfterReleasingTheOldEven
     EXPECT_FALSE(freshTable()->placeEvent(test::takeEvent(64, 0, 20, 5)));
 }
 
+TEST(EventTable, PlacingSeveralEventsKeepsOneRangeAndACopyOfEachAndChainsThemByStart) {
+    auto table = freshTable();
+    addToChain(*table, 4, 50, 300);
+    const std::vector<EventRecord> events = {test::takeEvent(4, 500, 1000, 0x30, 20),
+                                             test::takeEvent(4, 10, 200, 0x31, 7)};
+    ASSERT_TRUE(table->placeEvents(events));
+
+    std::vector<std::uint16_t> history;
+    for (std::uint16_t s = table->history().head; s != kNoSlot; s = table->slot(s).next) {
+        history.push_back(s);
+    }
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(table->slot(history[0]).historyRange, 1);
+    EXPECT_EQ(table->slot(history[0]).start, 10u);
+    EXPECT_EQ(table->slot(history[0]).end, 1000u);
+    EXPECT_EQ(table->slot(history[1]).firstCluster, 0x30);  // copies in the order given
+    EXPECT_EQ(table->slot(history[2]).firstCluster, 0x31);
+
+    std::vector<std::uint16_t> chain = chainSlots(*table, 4);
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_EQ(table->slot(chain[0]).takeOffset, 7u);
+    EXPECT_EQ(table->slot(chain[1]).takeOffset, 20u);
+    EXPECT_EQ(nameOf(table->slot(chain[0])), nameOf(table->slot(history[2])));
+    EXPECT_EQ(table->freeList().count + table->history().count + 2, kEventCapacity);
+
+    // Events of two virtual tracks are not one placement.
+    EXPECT_FALSE(table->placeEvents(
+        std::vector<EventRecord>{test::takeEvent(1, 0, 10, 2), test::takeEvent(2, 0, 10, 3)}));
+}
+
 }  // namespace
 }  // namespace korvo

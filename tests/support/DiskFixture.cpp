@@ -129,6 +129,23 @@ EventRecord takeEvent(int virtualTrack, std::uint32_t start, std::uint32_t end, 
     return record;
 }
 
+EventRecord rangeRecord(int virtualTrack, std::uint32_t start, std::uint32_t end,
+                        std::uint16_t group) {
+    EventRecord record;
+    record.start = start;
+    record.end = end;
+    record.virtualTrack = static_cast<std::uint8_t>(virtualTrack);
+    record.historyRange = 1;
+    record.group = group;
+    std::memcpy(record.name, "no name-0000", sizeof record.name);
+    return record;
+}
+
+EventRecord inGroup(EventRecord record, std::uint16_t group) {
+    record.group = group;
+    return record;
+}
+
 Bytes eventRecordBytes(const EventRecord& record) {
     Bytes out;
     put32(out, record.start);

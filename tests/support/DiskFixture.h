@@ -73,6 +73,12 @@ Bytes songListBytes(const std::vector<SongListEntry>& entries,
 // one cluster, first = last cluster = take.
 EventRecord takeEvent(int virtualTrack, std::uint32_t start, std::uint32_t end, std::uint16_t take,
                       std::uint32_t takeOffset = 0);
+// A history range record, as the recorder writes it when an operation replaces the events of
+// virtual track v over [start, end): no take, byte 33 set, the operation's group number.
+EventRecord rangeRecord(int virtualTrack, std::uint32_t start, std::uint32_t end,
+                        std::uint16_t group);
+// The record with its history group number set (the history copy of an event).
+EventRecord inGroup(EventRecord record, std::uint16_t group);
 // 48 big-endian bytes, laid out field by field.
 Bytes eventRecordBytes(const EventRecord& record);
 

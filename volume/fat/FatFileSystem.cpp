@@ -193,6 +193,21 @@ ClusterChain FatFileSystem::chain(std::uint32_t first) {
     return reader_.chain(first);
 }
 
+std::optional<std::vector<std::string>> FatFileSystem::listFiles(std::string_view folder) {
+    const LookupResult found = reader_.lookup(folder);
+    if (found.outcome != Lookup::found || !found.item.isDirectory())
+        return std::nullopt;
+    const auto listing = reader_.listDirectory(found.item.firstCluster);
+    if (!listing)
+        return std::nullopt;
+    std::vector<std::string> names;
+    for (const DirectoryItem& item : listing->items) {
+        if (!item.isDirectory())
+            names.push_back(item.name());
+    }
+    return names;
+}
+
 std::optional<std::uint32_t> FatFileSystem::allocateCluster(std::uint32_t after) {
     std::uint32_t chosen = 0;
     if (after != 0 && fat_.isFree(after + 1)) {

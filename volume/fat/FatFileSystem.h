@@ -75,6 +75,8 @@ public:
 
     LookupResult lookup(std::string_view path);
     ClusterChain chain(std::uint32_t first);
+    // The names of the files (not folders) in a folder; nullopt when it cannot be read.
+    std::optional<std::vector<std::string>> listFiles(std::string_view folder);
     std::uint64_t freeBytes() const {
         return std::uint64_t{fat_.freeCount()} * geometry_.clusterBytes();
     }

@@ -64,6 +64,9 @@ public:
     }
     bool remove(std::string_view path) override { return fs_->remove(path); }
     bool makeFolder(std::string_view path) override { return fs_->makeFolder(path); }
+    std::optional<std::vector<std::string>> listFiles(std::string_view folder) override {
+        return fs_->listFiles(folder);
+    }
     std::optional<std::uint64_t> freeBytes() override { return fs_->freeBytes(); }
     bool checkVolume(std::string&) override { return true; }
     bool clusterChain(std::string_view path, std::vector<std::uint16_t>& chain) override {
