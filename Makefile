@@ -7,14 +7,14 @@ GENERATOR ?= Ninja
 # Debian packages the build, the tests, the benchmarks and the Debian packages need.
 PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev \
            libcli11-dev nlohmann-json3-dev qt6-base-dev sox dosfstools mtools \
-           fuse3 fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
+           fuse3 libfuse3-dev fusefat xvfb xauth git man-db appstream dpkg-dev file lintian
 
 # make fuzz: the libFuzzer harnesses, built with clang and the sanitizers in $(FUZZ_BUILD), each
 # run for FUZZ_SECONDS on its corpus (scripts/fuzz.sh).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test package demo screenshot bench-engine fuzz clean
+.PHONY: deps configure build test package demo screenshot bench-engine fuzz bench-mount clean
 
 deps:
 	@missing=""; \
@@ -50,6 +50,10 @@ package: build
 
 demo: build
 	BUILD=$(BUILD) ./scripts/demo.sh
+
+# Sequential read of a mounted 20-minute track against its export (needs /dev/fuse).
+bench-mount: build
+	./scripts/bench_mount.sh $(BUILD)/bin/korvowav-cli
 
 screenshot: build
 	BUILD=$(BUILD) ./scripts/screenshot.sh

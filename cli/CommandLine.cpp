@@ -80,12 +80,19 @@ std::string trackLabel(int v) {
     return std::to_string(trackOf(v)) + "." + std::to_string(vtrackOf(v));
 }
 
+void reportLockProblem(const CTrackConverter& converter) {
+    if (!converter.lockProblem().empty()) {
+        std::cerr << "korvowav-cli: " << converter.lockProblem() << '\n';
+    }
+}
+
 // The converter on the disk, with its song list read; nullopt status on success.
 std::optional<int> openDisk(CTrackConverter& converter, const Options& options) {
     converter.setPolarity(true);
     converter.setRootPath(options.disk);
     converter.setDiskOptions(DiskOptions{options.device, options.partition});
     if (!converter.refreshSongList()) {
+        reportLockProblem(converter);
         return converter.status();
     }
     return std::nullopt;

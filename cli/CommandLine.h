@@ -35,6 +35,9 @@ struct Options {
     bool allowMissing = false;
     bool orphans = false;
     std::string take;
+    std::string mountPoint;
+    bool readOnly = false;
+    bool foreground = false;
 };
 
 // A failure of the engine: its message as the last line on standard error, its code as the
@@ -52,6 +55,9 @@ std::optional<std::vector<std::uint8_t>> selectedTracks(const Options& options,
 std::string nameText(const std::string& name);
 // "T.V" of a virtual-track index.
 std::string trackLabel(int v);
+
+// Says why the disk's lock was refused (another program writes the disk), if it was.
+void reportLockProblem(const CTrackConverter& converter);
 
 // The converter on the disk, with its song list read; nullopt status on success.
 std::optional<int> openDisk(CTrackConverter& converter, const Options& options);

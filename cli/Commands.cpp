@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/MountCommands.h"
 #include "cli/TerminalProgress.h"
 #include "convert/DemoDisk.h"
 #include "convert/StatusMessages.h"
@@ -34,6 +35,7 @@ int commandInfo(const Options& options) {
     converter.setDiskOptions(DiskOptions{options.device, options.partition});
     const int check = converter.checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
+        reportLockProblem(converter);
         return failWith(check);
     }
     if (auto failed = openDisk(converter, options)) {
@@ -211,6 +213,7 @@ int commandImport(const Options& options) {
     converter.setProgress(nullptr);
     progress.finish();
     if (!done) {
+        reportLockProblem(converter);
         if (!converter.volumeProblem().empty()) {
             std::cerr << "korvowav-cli: " << converter.volumeProblem()
                       << ". Import needs to read the recorder volume for the new takes' "
@@ -250,6 +253,7 @@ int commandRename(const Options& options) {
             std::cerr << kUndisplayableNameMessage << '\n';
             return kExitNameRefused;
         case CTrackConverter::RenameResult::failed:
+            reportLockProblem(converter);
             return failWith(converter.status());
         case CTrackConverter::RenameResult::unchanged:
             if (!options.quiet) {
@@ -331,6 +335,7 @@ int run(int argc, char** argv) {
     rename->add_option("NAME", options.name, "new name (7-bit ASCII, cut to 8 characters)")
         ->required();
     addHistoryCommands(line, exportCommand);
+    addMountCommands(line);
     auto* demo = line.add("make-demo-disk", "write a demo disk image", commandMakeDemoDisk);
     demo->add_option("IMAGE", options.disk, "image file to write")->required();
     demo->add_flag("--quiet", options.quiet, "no messages");

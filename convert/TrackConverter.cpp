@@ -2,6 +2,7 @@
 
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
+#include "volume/DiskLock.h"
 #include "volume/OpenDisk.h"
 
 namespace korvo {
@@ -21,7 +22,23 @@ void CTrackConverter::setDiskOptions(const DiskOptions& options) {
     disk_.reset();
 }
 
+bool CTrackConverter::takeLock() {
+    if (lock_ && lock_->rootPath() == rootPath_) {
+        return true;
+    }
+    lock_.reset();
+    lockProblem_.clear();
+    lock_ = CDiskLock::take(
+        rootPath_, holdWriteLock_ ? CDiskLock::Mode::exclusive : CDiskLock::Mode::shared,
+        lockProblem_);
+    return lock_ != nullptr;
+}
+
 bool CTrackConverter::openDisk() {
+    if (!takeLock()) {
+        disk_.reset();
+        return false;
+    }
     // Opened anew for every check, so that a disk swapped or rewritten since the last command
     // (or an image changed by another program) is seen as it is now.
     disk_ = opener_ ? opener_(rootPath_, options_) : openDiskFiles(rootPath_, options_);
@@ -29,9 +46,10 @@ bool CTrackConverter::openDisk() {
 }
 
 int CTrackConverter::checkDisk() {
+    OperationLock operation(*this);
     family_ = kFamilyNone;
     if (!openDisk()) {
-        return kDiskNotRecorder;
+        return lock_ ? kDiskNotRecorder : kDiskAccessDenied;
     }
     return korvo::checkDisk(*disk_, family_);
 }
@@ -44,6 +62,7 @@ std::optional<std::uint64_t> CTrackConverter::diskFreeBytes() {
 }
 
 bool CTrackConverter::refreshSongList() {
+    OperationLock operation(*this);
     const int check = checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
         status_ = check;
@@ -61,6 +80,7 @@ bool CTrackConverter::refreshSongList() {
 }
 
 bool CTrackConverter::refreshSong(SongNumber number) {
+    OperationLock operation(*this);
     const int check = checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
         status_ = check;
@@ -96,12 +116,44 @@ bool CTrackConverter::refreshSongNumber(std::int64_t number) {
 }
 
 bool CTrackConverter::writeSong(int parts) {
-    if (!song_ || !disk_ || !song_->write(*disk_, parts)) {
+    OperationLock operation(*this);
+    if (!takeLock()) {
+        status_ = kStatusCantWriteDisk;
+        return false;
+    }
+    if (!lockForWriting()) {
+        status_ = kStatusCantWriteDisk;
+        return false;
+    }
+    const bool written = song_ && disk_ && song_->write(*disk_, parts);
+    endWriting();
+    if (!written) {
         status_ = kStatusFailedWriteSong;
         return false;
     }
     status_ = kStatusOk;
     return true;
+}
+
+bool CTrackConverter::lockForWriting() {
+    lockProblem_.clear();
+    if (!lock_) {
+        return true;  // no disk open: the write fails on its own
+    }
+    return lock_->change(CDiskLock::Mode::exclusive, lockProblem_);
+}
+
+void CTrackConverter::endOperation() {
+    if (--operations_ == 0 && !holdWriteLock_) {
+        lock_.reset();
+    }
+}
+
+void CTrackConverter::endWriting() {
+    if (lock_ && !holdWriteLock_) {
+        std::string ignored;
+        lock_->change(CDiskLock::Mode::shared, ignored);
+    }
 }
 
 }  // namespace korvo

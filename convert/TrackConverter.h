@@ -33,6 +33,7 @@
 
 namespace korvo {
 
+class CDiskLock;
 class CTakeWriter;
 struct TakeGeometry;
 
@@ -65,7 +66,15 @@ public:
     void setDiskOpener(DiskOpener opener) { opener_ = std::move(opener); }
     const DiskOptions& diskOptions() const { return options_; }
     // The disk check: 0 writable, 1 not a recorder disk, 2 access denied, 3 read only.
+    // Every operation on the disk holds a shared lock on it while it runs (volume/DiskLock.h),
+    // and an exclusive one while it writes; a disk that another program writes is reported as
+    // access denied, with the reason in lockProblem().
     int checkDisk();
+    // Keeps the exclusive lock from the next check on until the converter ends (a mount,
+    // which writes whenever a file is written into it).
+    void holdWriteLock() { holdWriteLock_ = true; }
+    // Why the disk's lock could not be taken (empty when it could).
+    const std::string& lockProblem() const { return lockProblem_; }
     DiskFamily family() const { return family_; }
     IDiskFiles* disk() { return disk_.get(); }
     // Free bytes on the recorder disk; nullopt when that cannot be learnt.
@@ -143,6 +152,24 @@ public:
 
 private:
     bool openDisk();
+    bool takeLock();
+    // The exclusive lock for a write, and back to the shared one after it.
+    bool lockForWriting();
+    void endWriting();
+    void endOperation();
+    // Held for the length of one public operation; the lock goes when the outermost one ends.
+    class OperationLock {
+    public:
+        explicit OperationLock(CTrackConverter& converter) : converter_(converter) {
+            ++converter_.operations_;
+        }
+        ~OperationLock() { converter_.endOperation(); }
+        OperationLock(const OperationLock&) = delete;
+        OperationLock& operator=(const OperationLock&) = delete;
+
+    private:
+        CTrackConverter& converter_;
+    };
     // The steps of an import run (convert/TrackImport.cpp).
     bool checkImport();
     bool encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& writers, bool& cancelled);
@@ -167,6 +194,10 @@ private:
     KorvoLib::Korvo::IProgressUI* progress_ = nullptr;
     int threads_ = 0;
     std::string volumeProblem_;
+    std::unique_ptr<CDiskLock> lock_;
+    bool holdWriteLock_ = false;
+    int operations_ = 0;
+    std::string lockProblem_;
 };
 
 }  // namespace korvo

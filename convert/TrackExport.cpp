@@ -112,6 +112,7 @@ void CTrackConverter::setOutputWave(const std::string& path, int fileType) {
 }
 
 bool CTrackConverter::runExport() {
+    OperationLock operation(*this);
     const int check = checkDisk();
     if (check != kDiskWritable && check != kDiskReadOnly) {
         status_ = check;

@@ -169,6 +169,10 @@ bool CTrackConverter::checkImport() {
         status_ = check;
         return false;
     }
+    if (!lockForWriting()) {
+        status_ = kStatusCantWriteDisk;
+        return false;
+    }
     if (const auto free = disk_->freeBytes()) {
         std::uint64_t needed = neededDiskBytes();
         if (wave_.channels != selected_.size()) {
@@ -353,6 +357,7 @@ bool CTrackConverter::placeImportEvents(const std::vector<EventRecord>& records,
 
 bool CTrackConverter::runImport() {
     volumeProblem_.clear();
+    OperationLock operation(*this);
     if (!checkImport()) {
         return false;
     }

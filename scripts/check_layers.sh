@@ -4,15 +4,19 @@
 #   core, lowest first:  codec, wavefile, disk, volume, convert
 #     each core folder includes only itself and the folders before it, with two narrowings:
 #     wavefile takes only codec's block buffer, volume takes only disk's file-access interface;
-#   front ends:          controls, app, cli, mount, transcode
-#     each includes the core and itself, and no other front end (app may include controls).
+#   adapters:            mount, transcode
+#     each includes the core and itself, and nothing else;
+#   front ends:          controls, app, cli
+#     each includes the core, the adapters and itself, and no other front end (app may include
+#     controls).
 #
 # Tests, benchmarks and fuzzing harnesses may include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 core=(codec wavefile disk volume convert)
-fronts=(controls app cli mount transcode)
+adapters=(mount transcode)
+fronts=(controls app cli)
 
 allowed() {  # allowed FOLDER INCLUDED-PATH
     local folder=$1 path=$2 target=${2%%/*}
@@ -33,9 +37,15 @@ allowed() {  # allowed FOLDER INCLUDED-PATH
             return 1
         fi
     done
-    # A front end: the core, or controls from app.
+    # An adapter or a front end: the core; a front end also the adapters, and app controls.
     local c
     for c in "${core[@]}"; do
+        [[ $c == "$target" ]] && return 0
+    done
+    for c in "${adapters[@]}"; do
+        [[ $c == "$folder" ]] && return 1
+    done
+    for c in "${adapters[@]}"; do
         [[ $c == "$target" ]] && return 0
     done
     [[ $folder == app && $target == controls ]] && return 0
@@ -43,7 +53,7 @@ allowed() {  # allowed FOLDER INCLUDED-PATH
 }
 
 failures=0
-for folder in "${core[@]}" "${fronts[@]}"; do
+for folder in "${core[@]}" "${adapters[@]}" "${fronts[@]}"; do
     [[ -d $folder ]] || continue
     while IFS= read -r line; do
         file=${line%%:*}

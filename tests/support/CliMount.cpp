@@ -1,0 +1,156 @@
+#include "tests/support/CliMount.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/FatImages.h"
+
+extern char** environ;
+
+namespace korvo::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool isMountPoint(const std::string& folder) {
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        if (point == folder) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool awaitEnd(pid_t pid, std::chrono::milliseconds limit, int* exit = nullptr) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        int status = 0;
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            if (exit) {
+                *exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            return true;
+        }
+        if (ended < 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string fuseUnavailable() {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) {
+        return "/dev/fuse is missing or not usable here: mounts are not tested";
+    }
+    if (runCommand("command -v fusermount3").status != 0) {
+        return "fusermount3 (Debian package fuse3) is not installed: mounts are not tested";
+    }
+    return {};
+}
+
+CliMount::CliMount(const std::string& disk, const std::string& folder,
+                   const std::vector<std::string>& options) {
+    whyNot_ = fuseUnavailable();
+    if (!whyNot_.empty()) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    folder_ = std::filesystem::canonical(folder, error).string();
+    logPath_ = folder_ + ".log";
+    std::vector<std::string> arguments = {KORVOWAV_CLI_PATH, "mount", disk, folder_,
+                                          "--foreground"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    const int spawned = posix_spawn(&server_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        whyNot_ = "korvowav-cli could not be started";
+        server_ = -1;
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < until) {
+        if (isMountPoint(folder_)) {
+            mounted_ = true;
+            return;
+        }
+        if (awaitEnd(server_, 0ms)) {
+            server_ = -1;
+            whyNot_ = "korvowav-cli mount ended without mounting: " + log();
+            return;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    whyNot_ = "korvowav-cli mount did not mount within 10 seconds";
+    kill();
+}
+
+CliMount::~CliMount() {
+    if (server_ >= 0 && !unmount()) {
+        kill();
+    }
+}
+
+bool CliMount::unmount() {
+    if (server_ < 0) {
+        return !mounted_;
+    }
+    const bool asked =
+        runCommand(std::string(KORVOWAV_CLI_PATH) + " unmount " + shellQuote(folder_)).status == 0;
+    int exit = -1;
+    const bool ended = asked && awaitEnd(server_, 10s, &exit);
+    if (!ended) {
+        return false;
+    }
+    server_ = -1;
+    mounted_ = false;
+    return exit == 0;
+}
+
+void CliMount::kill() {
+    if (server_ >= 0) {
+        ::kill(server_, SIGKILL);
+        awaitEnd(server_, 5s);
+        server_ = -1;
+    }
+    runCommand("fusermount3 -uz " + shellQuote(folder_) + " 2>/dev/null");
+    mounted_ = false;
+}
+
+std::string CliMount::log() const {
+    std::ifstream in(logPath_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace korvo::test
