@@ -15,7 +15,7 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test package demo screenshot fuzz bench-mount clean
+.PHONY: deps configure build test package demo screenshot bench-engine fuzz bench-mount clean
 
 deps:
 	@missing=""; \
@@ -59,6 +59,12 @@ bench-mount: build
 screenshot: build
 	BUILD=$(BUILD) ./scripts/screenshot.sh
 
+# Export and import beside the file copying they cannot avoid, the codec's per-core speed and
+# the engine's peak memory (scripts/measure_engine.sh; the material is made once in $(BUILD)).
+bench-engine: configure
+	cmake --build $(BUILD) --target korvowav-cli bench_codec
+	./scripts/measure_engine.sh $(BUILD)
+
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	      -DCMAKE_CXX_COMPILER=clang++ -DKORVOWAV_FUZZ=ON -DKORVOWAV_GUI=OFF -DKORVOWAV_BENCH=OFF
@@ -66,4 +72,4 @@ fuzz: deps
 	BUILD=$(FUZZ_BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh
 
 clean:
-	rm -rf $(BUILD) build-asan $(FUZZ_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan $(FUZZ_BUILD)

@@ -147,6 +147,7 @@ int exportTracks(CTrackConverter& converter, const Options& options,
     converter.setSelectedTracks(tracks);
     converter.computeExportRange();
     converter.setOutputWave(path, fileType);
+    converter.setThreads(options.threads);
     CTerminalProgress progress(showProgress(options));
     progress.setText("Exporting");
     converter.setProgress(&progress);
@@ -199,6 +200,13 @@ void CommandLine::trackOption(CLI::App* command) {
         ->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void CommandLine::threadsOption(CLI::App* command) {
+    command
+        ->add_option("--threads", options_.threads,
+                     "threads that convert (default: the processor's thread count)")
+        ->check(CLI::Range(1, 256));
 }
 
 CLI::App* CommandLine::add(const std::string& name, const std::string& description,

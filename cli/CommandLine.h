@@ -35,6 +35,7 @@ struct Options {
     bool convert = false;
     std::string channels;
     bool duplicate = false;
+    int threads = 0;  // 0: the hardware's concurrency
     int group = 0;  // history group, 0 for the current events
     bool allowMissing = false;
     bool orphans = false;
@@ -90,6 +91,8 @@ public:
     void diskArgument(CLI::App* command);
     void songOption(CLI::App* command);
     void trackOption(CLI::App* command);
+    // --threads N of the commands that convert audio.
+    void threadsOption(CLI::App* command);
 
     // A new subcommand whose run function gives the exit status.
     CLI::App* add(const std::string& name, const std::string& description,

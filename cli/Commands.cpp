@@ -279,6 +279,7 @@ int commandImport(const Options& options) {
         return failWith(options.file.empty() ? kStatusFailedReadWave : converter.status());
     }
     converter.computeImportRange();
+    converter.setThreads(options.threads);
     CTerminalProgress progress(showProgress(options));
     progress.setText("Importing");
     converter.setProgress(&progress);
@@ -392,6 +393,7 @@ int run(int argc, char** argv) {
     exportCommand
         ->add_option("--format", options.format, "wav, aiff or flac (else from the extension)")
         ->check(CLI::IsMember({"wav", "aiff", "flac"}));
+    line.threadsOption(exportCommand);
     auto* exportAll =
         line.add("export-all", "every virtual track that holds data into its own mono file",
                  commandExportAll);
@@ -400,6 +402,7 @@ int run(int argc, char** argv) {
     exportAll->add_option("--output-dir", options.outputDir, "folder for the files")->required();
     exportAll->add_option("--format", options.format, "wav (default), aiff or flac")
         ->check(CLI::IsMember({"wav", "aiff", "flac"}));
+    line.threadsOption(exportAll);
     auto* importCommand = line.add("import", "a wave file into virtual tracks", commandImport);
     line.diskArgument(importCommand);
     line.songOption(importCommand);
@@ -412,6 +415,7 @@ int run(int argc, char** argv) {
                               "the file's channels to import: A or A,B (1 = the first)");
     importCommand->add_flag("--duplicate", options.duplicate,
                             "one channel onto both of two tracks");
+    line.threadsOption(importCommand);
     auto* rename = line.add("rename", "rename a virtual track", commandRename);
     line.diskArgument(rename);
     line.songOption(rename);

@@ -1,5 +1,7 @@
 #include "convert/EventCursor.h"
 
+#include <algorithm>
+
 namespace korvo {
 
 namespace {
@@ -64,26 +66,44 @@ std::uint16_t CEventCursor::currentEvent() const {
 }
 
 void CEventCursor::applyFade(std::uint32_t block, BlockBuffer& buffer) const {
-    const std::int64_t b = block;
-    const std::int64_t start = segmentStart_;
-    const std::int64_t end = segmentEnd_;
-    const std::int64_t fade = fadeBlocks_;
+    fadeRun(segmentStart_, segmentEnd_, fadeBlocks_, block, buffer.samples.data(), 1);
+}
+
+void CEventCursor::fadeRun(std::uint32_t segmentStart, std::uint32_t segmentEnd,
+                           std::uint32_t fadeBlocks, std::uint32_t firstBlock,
+                           std::int16_t* samples, std::uint32_t blocks) {
+    const std::int64_t start = segmentStart;
+    const std::int64_t end = segmentEnd;
+    const std::int64_t fade = fadeBlocks;
     if (fade == 0) {
         return;
     }
-    const bool fadingIn = b < start + fade;
-    const bool fadingOut = b >= end - fade;
-    // In a segment shorter than two fade lengths the blocks covered by both fades stay as they
-    // are.
-    if (fadingIn == fadingOut) {
-        return;
-    }
     const std::int32_t divisor = static_cast<std::int32_t>(fade * 16);
-    for (int k = 0; k < BlockBuffer::kSamples; ++k) {
-        const std::int32_t weight = fadingIn ? static_cast<std::int32_t>((b - start) * 16 + k)
-                                             : static_cast<std::int32_t>((end - b) * 16 - k);
-        buffer.samples[k] = static_cast<std::int16_t>(weight * buffer.samples[k] / divisor);
-    }
+    const std::int64_t runEnd = std::int64_t{firstBlock} + blocks;
+    // Only the blocks near the edges change: those before start + fade and from end - fade.
+    const auto fadeBlocksIn = [&](std::int64_t from, std::int64_t to) {
+        for (std::int64_t b = std::max<std::int64_t>(from, firstBlock); b < std::min(to, runEnd);
+             ++b) {
+            const bool fadingIn = b < start + fade;
+            const bool fadingOut = b >= end - fade;
+            // In a segment shorter than two fade lengths the blocks covered by both fades stay
+            // as they are.
+            if (fadingIn == fadingOut) {
+                continue;
+            }
+            std::int16_t* block = samples + (b - firstBlock) * 16;
+            for (int k = 0; k < BlockBuffer::kSamples; ++k) {
+                const std::int32_t weight = fadingIn
+                                                ? static_cast<std::int32_t>((b - start) * 16 + k)
+                                                : static_cast<std::int32_t>((end - b) * 16 - k);
+                block[k] = static_cast<std::int16_t>(weight * block[k] / divisor);
+            }
+        }
+    };
+    const std::int64_t inEnd = std::min(start + fade, end);
+    const std::int64_t outStart = std::max(end - fade, inEnd);
+    fadeBlocksIn(start, inEnd);
+    fadeBlocksIn(outStart, end);
 }
 
 }  // namespace korvo

@@ -27,6 +27,12 @@ public:
     std::uint16_t currentEvent() const;
     // Fades the block in or out when it lies within the fade length of the segment's edges.
     void applyFade(std::uint32_t block, BlockBuffer& buffer) const;
+    // The same for a run of `blocks` blocks from `firstBlock`, all inside the segment
+    // [segmentStart, segmentEnd), their samples consecutive. Needs no cursor, so a run can be
+    // faded on another thread while the cursor moves on.
+    static void fadeRun(std::uint32_t segmentStart, std::uint32_t segmentEnd,
+                        std::uint32_t fadeBlocks, std::uint32_t firstBlock, std::int16_t* samples,
+                        std::uint32_t blocks);
 
     std::uint32_t fadeBlocks() const { return fadeBlocks_; }
     std::uint32_t blocksPerSecond() const { return blocksPerSecond_; }

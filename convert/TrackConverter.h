@@ -114,6 +114,10 @@ public:
     void setPolarity(bool invert) { polarity_ = invert ? 1 : 0; }
     bool polarity() const { return polarity_ != 0; }
     void setProgress(KorvoLib::Korvo::IProgressUI* progress) { progress_ = progress; }
+    // Threads that export and import work with: 0 (the default) for the hardware's
+    // concurrency, 1 for the calling thread alone. The output is the same for every count.
+    void setThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
+    int threads() const { return threads_; }
 
     const BlockRange& blockRange() const { return range_; }
     const WaveDescription& wave() const { return wave_; }
@@ -213,6 +217,7 @@ private:
     std::uint8_t polarity_ = 0;
     int status_ = 0;
     KorvoLib::Korvo::IProgressUI* progress_ = nullptr;
+    int threads_ = 0;
     std::string volumeProblem_;
     std::unique_ptr<CDiskLock> lock_;
     bool holdWriteLock_ = false;

@@ -2,10 +2,12 @@
 // per virtual track, from block 0 to the last event end.
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
 #include "convert/TrackConverter.h"
+#include "convert/RunWorkers.h"
 #include "convert/TrackReader.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
@@ -16,6 +18,10 @@ namespace korvo {
 namespace {
 
 using KorvoLib::Korvo::IWaveFile;
+
+// Blocks a run: 32768 frames, a few hundredths of a second of work, so that progress moves
+// and Cancel answers many times a second.
+constexpr std::uint32_t kRunBlocks = 2048;
 
 // The folder part of a path, up to and including its last separator ("." for a bare name).
 std::string folderOf(const std::string& path) {
@@ -50,8 +56,8 @@ public:
     CWaveWriter(const CWaveWriter&) = delete;
     CWaveWriter& operator=(const CWaveWriter&) = delete;
 
-    bool writeBlock(BlockBuffer* const* buffers, int channels) {
-        return file_ && file_->writeBlock(buffers, channels);
+    bool writeRun(const std::int16_t* const* channels, int channelCount, std::size_t frames) {
+        return file_ && file_->writeRun(channels, channelCount, frames);
     }
     // Closes the sample data; then the header is written in update mode.
     bool completeData() {
@@ -150,19 +156,43 @@ bool CTrackConverter::runExport() {
     wave_.sampleRate = song_->sampleRate();
     wave_.frames = (range_.end - range_.start) * kFramesPerBlock;
 
-    std::vector<BlockBuffer> buffers;
-    std::vector<BlockBuffer*> channels;
+    // Two slots of runs: while the workers decode the run in one, this thread writes the
+    // samples of the one before and reads the take bytes of the one after.
+    struct ChannelRun {
+        TrackRun fetched;
+        std::vector<std::int16_t> samples;
+    };
+    const std::size_t channelCount = selected_.size();
     std::vector<CTrackReader> readers;
-    buffers.reserve(selected_.size());
-    readers.reserve(selected_.size());
+    readers.reserve(channelCount);
+    std::array<std::vector<ChannelRun>, 2> slots;
+    std::array<std::vector<const std::int16_t*>, 2> samples;
     for (const std::uint8_t track : selected_) {
-        buffers.emplace_back(song_->blockWidth());
         readers.emplace_back(*disk_, *song_, track, range_, polarity_ != 0);
     }
-    for (auto& buffer : buffers) {
-        channels.push_back(&buffer);
+    for (int slot = 0; slot < 2; ++slot) {
+        slots[slot].resize(channelCount);
+        for (ChannelRun& run : slots[slot]) {
+            run.samples.resize(std::size_t{kRunBlocks} * kFramesPerBlock);
+            samples[slot].push_back(run.samples.data());
+        }
     }
-    const int channelCount = static_cast<int>(channels.size());
+
+    int decodingSlot = 0;
+    CRunWorkers workers(CRunWorkers::workersFor(threads_, static_cast<int>(channelCount)),
+                        [&](int c) {
+                            ChannelRun& run = slots[decodingSlot][c];
+                            readers[c].decodeRun(run.fetched, run.samples.data());
+                        });
+    const auto readRun = [&](int slot, std::uint32_t start) {
+        const std::uint32_t blocks = std::min(kRunBlocks, range_.end - start);
+        for (std::size_t c = 0; c < channelCount; ++c) {
+            if (!readers[c].readRun(slots[slot][c].fetched, blocks)) {
+                return false;
+            }
+        }
+        return true;
+    };
 
     CWaveWriter writer(makeOutputFile(wave_.fileType), wave_.path);
     if (progress_) {
@@ -171,10 +201,20 @@ bool CTrackConverter::runExport() {
     }
 
     KorvoLib::Korvo::WaveFormat format{wave_.channels, wave_.sampleRate, wave_.frames};
-    for (std::uint32_t block = range_.start; block < range_.end; ++block) {
-        if (progress_ && !progress_->step(static_cast<std::int32_t>(block))) {
+    if (range_.count() > 0) {
+        if (!readRun(0, range_.start)) {
+            status_ = kStatusFailedReadTrack;
+            return false;
+        }
+        workers.start(static_cast<int>(channelCount));
+    }
+    for (std::uint32_t start = range_.start, slot = 0; start < range_.end; slot ^= 1) {
+        const std::uint32_t blocks = std::min(kRunBlocks, range_.end - start);
+        const std::uint32_t next = start + blocks;
+        if (progress_ && !progress_->step(static_cast<std::int32_t>(start))) {
             // Cancel: keep what was written, as a valid shorter file.
-            format.frames = (block - range_.start) * kFramesPerBlock;
+            workers.wait();
+            format.frames = (start - range_.start) * kFramesPerBlock;
             wave_.frames = format.frames;
             if (!writer.completeData() || !writer.writeHeader(format)) {
                 status_ = kStatusFailedWriteWave;
@@ -183,16 +223,23 @@ bool CTrackConverter::runExport() {
             status_ = kStatusOk;
             return true;
         }
-        for (std::size_t j = 0; j < readers.size(); ++j) {
-            if (!readers[j].readBlock(buffers[j])) {
-                status_ = kStatusFailedReadTrack;
-                return false;
-            }
+        const bool read = next == range_.end || readRun(static_cast<int>(slot ^ 1), next);
+        workers.wait();
+        if (!read) {
+            status_ = kStatusFailedReadTrack;
+            return false;
         }
-        if (!writer.writeBlock(channels.data(), channelCount)) {
+        if (next < range_.end) {
+            decodingSlot = static_cast<int>(slot ^ 1);
+            workers.start(static_cast<int>(channelCount));
+        }
+        if (!writer.writeRun(samples[slot].data(), static_cast<int>(channelCount),
+                             std::size_t{blocks} * kFramesPerBlock)) {
+            workers.wait();
             status_ = kStatusFailedWriteWave;
             return false;
         }
+        start = next;
     }
     if (!writer.completeData() || !writer.writeHeader(format)) {
         status_ = kStatusFailedWriteWave;

@@ -1,10 +1,13 @@
 // The import run: a wave file into new takes on the recorder disk, one new event per selected
 // virtual track, the virtual tracks named after the file, the song written back.
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <vector>
 
 #include "convert/TrackConverter.h"
+#include "convert/RunWorkers.h"
 #include "convert/TrackNames.h"
 #include "convert/TrackReader.h"
 #include "disk/DiskLayout.h"
@@ -17,18 +20,19 @@ namespace {
 
 using KorvoLib::Korvo::IWaveFile;
 
-// Reads the wave a block at a time into the channels' buffers and encodes them.
+// Blocks a run: 32768 frames, a few hundredths of a second of work, so that progress moves
+// and Cancel answers many times a second.
+constexpr std::uint32_t kRunBlocks = 2048;
+
+// Reads the wave a run of blocks at a time into the channels' sample arrays.
 class CWaveReader {
 public:
-    CWaveReader(std::unique_ptr<IWaveFile> file, const WaveDescription& wave, BlockRange requested,
-                bool invertPolarity, std::vector<BlockBuffer*>& buffers)
+    CWaveReader(std::unique_ptr<IWaveFile> file, const WaveDescription& wave, BlockRange requested)
         : wave_(wave),
           waveBlocks_{0, wave.frames == 0 ? 0 : ((wave.frames - 1) >> 4) + 1},
           requested_(requested),
-          invertPolarity_(invertPolarity),
-          block_(requested.start),
-          buffers_(buffers),
-          file_(std::move(file)) {
+          block_(requested.start) {
+        file_ = std::move(file);
         const std::uint64_t offset =
             static_cast<std::uint64_t>(requested.start) * wave.channels * 32;
         if (!file_ || !file_->open(wave.path, IWaveFile::kRead) ||
@@ -44,48 +48,30 @@ public:
     CWaveReader(const CWaveReader&) = delete;
     CWaveReader& operator=(const CWaveReader&) = delete;
 
-    bool readBlock() {
-        const std::uint32_t c = block_;
-        const bool inWave = c >= waveBlocks_.start && c < waveBlocks_.end;
-        const bool inRange = c >= requested_.start && c < requested_.end;
-        if (!inRange) {
+    // The next `blocks` blocks of every wave channel into channels[c] (null: skipped), 16
+    // samples a block; the frames past the end of the wave are silence. `waveBlocks` tells how
+    // many of the run's blocks hold frames of the wave (the rest are silence throughout).
+    bool readRun(std::int16_t* const* channels, std::uint32_t blocks, std::uint32_t& waveBlocks) {
+        const std::uint32_t first = block_;
+        if (first < requested_.start || blocks > requested_.end - first) {
             return false;
         }
-        if (!inWave) {
-            for (auto* buffer : buffers_) {
-                if (buffer) {
-                    buffer->reset();
-                }
-            }
-        } else {
-            if (!file_) {
-                return false;
-            }
-            int frames = kFramesPerBlock;
-            if (c + 1 == requested_.end) {
-                // The last block: only the frames the wave still has, the rest silent. The
-                // carried samples go on.
-                for (auto* buffer : buffers_) {
-                    if (buffer) {
-                        buffer->clearSamples();
-                    }
-                }
-                frames = static_cast<int>((wave_.frames - 1) % kFramesPerBlock) + 1;
-            }
-            if (!file_->readFrames(buffers_.data(), static_cast<int>(buffers_.size()), frames)) {
+        std::size_t frames = 0;
+        if (first < waveBlocks_.end) {
+            frames = std::min<std::size_t>(std::size_t{blocks} * kFramesPerBlock,
+                                           wave_.frames - std::size_t{first} * kFramesPerBlock);
+            if (!file_ || !file_->readRun(channels, wave_.channels, frames)) {
                 return false;
             }
         }
-        for (auto* buffer : buffers_) {
-            if (!buffer) {
-                continue;
+        for (int c = 0; c < wave_.channels; ++c) {
+            if (channels[c]) {
+                std::fill(channels[c] + frames, channels[c] + std::size_t{blocks} * kFramesPerBlock,
+                          std::int16_t{0});
             }
-            if (invertPolarity_) {
-                invertPolarity(*buffer);
-            }
-            buffer->encode();
         }
-        ++block_;
+        waveBlocks = static_cast<std::uint32_t>((frames + kFramesPerBlock - 1) / kFramesPerBlock);
+        block_ += blocks;
         return true;
     }
 
@@ -93,9 +79,7 @@ private:
     const WaveDescription& wave_;
     BlockRange waveBlocks_;
     BlockRange requested_;
-    bool invertPolarity_;
     std::uint32_t block_;
-    std::vector<BlockBuffer*>& buffers_;
     std::unique_ptr<IWaveFile> file_;
 };
 
@@ -244,41 +228,102 @@ bool CTrackConverter::checkImport() {
     return true;
 }
 
-// Reads, inverts and encodes the wave block by block into the writers' temporary takes. A
-// cancel returns true with `cancelled` set; the writers then delete their takes.
+// Reads, inverts and encodes the wave a run at a time into the writers' temporary takes: this
+// thread reads the next run of the wave and writes the last run's blocks to the takes while
+// the workers encode the channels of the run between. A cancel returns true with `cancelled`
+// set; the writers then delete their takes.
 bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& writers,
                                   bool& cancelled) {
-    std::vector<std::unique_ptr<BlockBuffer>> ownedBuffers;
-    std::vector<BlockBuffer*> buffers;
-    for (std::uint16_t channel = 0; channel < wave_.channels; ++channel) {
-        if (channel < selected_.size()) {
-            ownedBuffers.push_back(std::make_unique<BlockBuffer>(song_->blockWidth()));
-            buffers.push_back(ownedBuffers.back().get());
-        } else {
-            buffers.push_back(nullptr);
+    const auto geometry = TakeGeometry::of(family_, song_->blockWidth());
+    if (!geometry) {
+        status_ = kStatusFailedWriteTrack;
+        return false;
+    }
+    // The wave channels that go to a take: the first ones, as many as virtual tracks are
+    // selected; the others are read past.
+    const std::size_t channels = wave_.channels;
+    const std::size_t encoded = std::min(channels, selected_.size());
+    std::vector<BlockBuffer> encoders(encoded, BlockBuffer(song_->blockWidth()));
+    struct RunSlot {
+        std::vector<std::vector<std::int16_t>> samples;
+        std::vector<std::vector<std::uint8_t>> bytes;
+        std::vector<std::int16_t*> channels;  // a wave channel's samples, null when skipped
+        std::uint32_t blocks = 0;
+        std::uint32_t waveBlocks = 0;
+    };
+    std::array<RunSlot, 2> slots;
+    for (RunSlot& slot : slots) {
+        slot.samples.resize(encoded, std::vector<std::int16_t>(std::size_t{kRunBlocks} * 16));
+        slot.bytes.resize(encoded,
+                          std::vector<std::uint8_t>(std::size_t{kRunBlocks} * geometry->blockBytes));
+        slot.channels.assign(channels, nullptr);
+        for (std::size_t c = 0; c < encoded; ++c) {
+            slot.channels[c] = slot.samples[c].data();
         }
     }
-    CWaveReader reader(makeInputFile(), wave_, range_, polarity_ != 0, buffers);
+    const bool invert = polarity_ != 0;
+    RunSlot* encoding = &slots[0];
+    CRunWorkers workers(
+        CRunWorkers::workersFor(threads_, static_cast<int>(encoded)), [&](int c) {
+            RunSlot& slot = *encoding;
+            std::int16_t* in = slot.samples[c].data();
+            std::uint8_t* out = slot.bytes[c].data();
+            BlockBuffer& encoder = encoders[c];
+            if (invert) {
+                invertPolarity(in, std::size_t{slot.waveBlocks} * 16);
+            }
+            encoder.encodeRun(in, out, slot.waveBlocks);
+            // Blocks past the wave: silence, each predicted as after silence.
+            for (std::uint32_t b = slot.waveBlocks; b < slot.blocks; ++b) {
+                encoder.carried = 0;
+                encoder.encodeRun(in + std::size_t{b} * 16, out + std::size_t{b} * geometry->blockBytes,
+                                  1);
+            }
+        });
+
+    CWaveReader reader(makeInputFile(), wave_, range_);
+    const auto readRun = [&](RunSlot& slot, std::uint32_t start) {
+        slot.blocks = std::min(kRunBlocks, range_.end - start);
+        return reader.readRun(slot.channels.data(), slot.blocks, slot.waveBlocks);
+    };
     if (progress_) {
         progress_->begin(static_cast<std::int32_t>(range_.start),
                          static_cast<std::int32_t>(range_.end));
     }
-    for (std::uint32_t block = range_.start; block < range_.end; ++block) {
-        if (progress_ && !progress_->step(static_cast<std::int32_t>(block))) {
-            cancelled = true;
-            return true;
-        }
-        if (!reader.readBlock()) {
+    if (range_.count() > 0) {
+        if (!readRun(slots[0], range_.start)) {
             status_ = kStatusFailedReadWave;
             return false;
         }
+        workers.start(static_cast<int>(encoded));
+    }
+    for (std::uint32_t start = range_.start, current = 0; start < range_.end; current ^= 1) {
+        RunSlot& slot = slots[current];
+        RunSlot& following = slots[current ^ 1];
+        const std::uint32_t next = start + slot.blocks;
+        if (progress_ && !progress_->step(static_cast<std::int32_t>(start))) {
+            workers.wait();
+            cancelled = true;
+            return true;
+        }
+        const bool read = next == range_.end || readRun(following, next);
+        workers.wait();
+        if (!read) {
+            status_ = kStatusFailedReadWave;
+            return false;
+        }
+        if (next < range_.end) {
+            encoding = &following;
+            workers.start(static_cast<int>(encoded));
+        }
         for (std::size_t j = 0; j < writers.size(); ++j) {
-            const BlockBuffer* source = buffers[j % wave_.channels];
-            if (!writers[j]->writeBlock(source->bytes.data())) {
+            if (!writers[j]->writeBlocks(slot.bytes[j % channels].data(), slot.blocks)) {
+                workers.wait();
                 status_ = kStatusFailedWriteTrack;
                 return false;
             }
         }
+        start = next;
     }
     return true;
 }

@@ -1,11 +1,18 @@
 #include "convert/TrackReader.h"
 
+#include <algorithm>
+
 namespace korvo {
 
-void invertPolarity(BlockBuffer& buffer) {
-    for (auto& sample : buffer.samples) {
-        sample = sample == -32768 ? std::int16_t{32767} : static_cast<std::int16_t>(-sample);
+void invertPolarity(std::int16_t* samples, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int16_t sample = samples[i];
+        samples[i] = sample == -32768 ? std::int16_t{32767} : static_cast<std::int16_t>(-sample);
     }
+}
+
+void invertPolarity(BlockBuffer& buffer) {
+    invertPolarity(buffer.samples.data(), buffer.samples.size());
 }
 
 CTrackReader::CTrackReader(IDiskFiles& disk, const CSong& song, int virtualTrack, BlockRange range,
@@ -16,7 +23,8 @@ CTrackReader::CTrackReader(IDiskFiles& disk, const CSong& song, int virtualTrack
       invertPolarity_(invertPolarity),
       block_(range.start),
       range_(range),
-      cursor_(song.events(), virtualTrack, range, song.sampleRate()) {}
+      cursor_(song.events(), virtualTrack, range, song.sampleRate()),
+      runDecoder_(song.blockWidth()) {}
 
 bool CTrackReader::openTakeForSegment() {
     take_.reset();
@@ -71,6 +79,7 @@ bool CTrackReader::seek(std::uint32_t block, BlockBuffer& buffer) {
         return false;
     }
     buffer.reset();
+    runDecoder_.carried = 0;
     take_.reset();
     block_ = range_.start;
     if (range_.start == range_.end) {
@@ -93,7 +102,63 @@ bool CTrackReader::seek(std::uint32_t block, BlockBuffer& buffer) {
     if (!openTakeForSegment()) {
         return false;
     }
-    return block_ == block || readBlock(buffer);
+    if (block_ != block && !readBlock(buffer)) {
+        return false;
+    }
+    // Runs read from here go on from the same carried sample.
+    runDecoder_.carried = buffer.carried;
+    return true;
+}
+
+bool CTrackReader::readRun(TrackRun& run, std::uint32_t blocks) {
+    run.start = block_;
+    run.blocks = 0;
+    run.pieces.clear();
+    const std::size_t blockBytes = geometry_ ? geometry_->blockBytes : 0;
+    if (run.bytes.size() < blocks * blockBytes) {
+        run.bytes.resize(blocks * blockBytes);
+    }
+    while (run.blocks < blocks) {
+        if (block_ == cursor_.segmentEnd()) {
+            cursor_.moveTo(block_);
+            if (cursor_.segmentStart() == range_.end || !openTakeForSegment()) {
+                return false;
+            }
+        }
+        const std::uint32_t count = std::min(blocks - run.blocks, cursor_.segmentEnd() - block_);
+        if (count == 0) {
+            return false;
+        }
+        if (take_ && !take_->readBlocks(run.bytes.data() + run.blocks * blockBytes, count)) {
+            return false;
+        }
+        run.pieces.push_back({block_, count, cursor_.segmentStart(), cursor_.segmentEnd(),
+                              take_ != nullptr});
+        run.blocks += count;
+        block_ += count;
+    }
+    return true;
+}
+
+void CTrackReader::decodeRun(const TrackRun& run, std::int16_t* samples) {
+    const std::size_t blockBytes = geometry_ ? geometry_->blockBytes : 0;
+    for (const TrackRun::Piece& piece : run.pieces) {
+        const std::size_t offset = piece.start - run.start;
+        std::int16_t* out = samples + offset * BlockBuffer::kSamples;
+        const std::size_t count = std::size_t{piece.blocks} * BlockBuffer::kSamples;
+        if (!piece.audio) {
+            // Silence, and the next take's first block is predicted as after silence.
+            std::fill(out, out + count, std::int16_t{0});
+            runDecoder_.carried = 0;
+            continue;
+        }
+        runDecoder_.decodeRun(run.bytes.data() + offset * blockBytes, out, piece.blocks);
+        if (invertPolarity_) {
+            invertPolarity(out, count);
+        }
+        CEventCursor::fadeRun(piece.segmentStart, piece.segmentEnd, cursor_.fadeBlocks(),
+                              piece.start, out, piece.blocks);
+    }
 }
 
 }  // namespace korvo

@@ -74,22 +74,55 @@ bool CTakeFile::openForReading(const CSong& song, std::uint16_t take, std::uint3
     return stream_->seek(position_) && stream_->good();
 }
 
-bool CTakeFile::readBlock(std::uint8_t* block) {
+bool CTakeFile::nextClusterIfFull(const std::uint8_t* opening) {
+    if (position_ + geometry_.blockBytes <= clusterEnd_ - geometry_.slackBytes) {
+        return true;
+    }
+    if (writing_) {
+        // The recorder fills the slack of the cluster it leaves with the block that opens the
+        // next one, repeated where the slack is longer than a block (16 bytes of slack after
+        // 10- and 12-byte blocks in 64 KiB clusters).
+        while (position_ < clusterEnd_) {
+            const std::size_t part = static_cast<std::size_t>(
+                std::min<std::uint64_t>(geometry_.blockBytes, clusterEnd_ - position_));
+            if (!stream_->write(opening, part)) {
+                return false;
+            }
+            position_ += part;
+        }
+    } else if (position_ != clusterEnd_ && !stream_->seek(clusterEnd_)) {
+        return false;
+    }
+    position_ = clusterEnd_;
+    clusterEnd_ += geometry_.clusterBytes;
+    return true;
+}
+
+std::size_t CTakeFile::blocksLeftInCluster() const {
+    return static_cast<std::size_t>((clusterEnd_ - geometry_.slackBytes - position_) /
+                                    geometry_.blockBytes);
+}
+
+bool CTakeFile::readBlock(std::uint8_t* block) { return readBlocks(block, 1); }
+
+bool CTakeFile::readBlocks(std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || writing_) {
         return false;
     }
-    // A block that would run into the slack opens the next cluster instead.
-    if (position_ + geometry_.blockBytes > clusterEnd_ - geometry_.slackBytes) {
-        if (position_ != clusterEnd_ && !stream_->seek(clusterEnd_)) {
+    while (count > 0) {
+        // A block that would run into the slack opens the next cluster instead.
+        if (!nextClusterIfFull(nullptr)) {
             return false;
         }
-        position_ = clusterEnd_;
-        clusterEnd_ += geometry_.clusterBytes;
+        const std::size_t run = std::min(count, blocksLeftInCluster());
+        const std::size_t bytes = run * geometry_.blockBytes;
+        if (!stream_->read(blocks, bytes)) {
+            return false;
+        }
+        position_ += bytes;
+        blocks += bytes;
+        count -= run;
     }
-    if (!stream_->read(block, geometry_.blockBytes)) {
-        return false;
-    }
-    position_ += geometry_.blockBytes;
     return true;
 }
 
@@ -111,29 +144,26 @@ bool CTakeFile::createForWriting(const CSong& song, int virtualTrack) {
     return stream_->good();
 }
 
-bool CTakeFile::writeBlock(const std::uint8_t* block) {
+bool CTakeFile::writeBlock(const std::uint8_t* block) { return writeBlocks(block, 1); }
+
+bool CTakeFile::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || !writing_) {
         return false;
     }
-    // A block that does not fit before the slack opens the next cluster. The recorder fills
-    // the slack of the cluster it leaves with that block, repeated where the slack is longer
-    // than a block (16 bytes of slack after 10- and 12-byte blocks in 64 KiB clusters).
-    if (position_ + geometry_.blockBytes > clusterEnd_ - geometry_.slackBytes) {
-        while (position_ < clusterEnd_) {
-            const std::size_t part = static_cast<std::size_t>(
-                std::min<std::uint64_t>(geometry_.blockBytes, clusterEnd_ - position_));
-            if (!stream_->write(block, part)) {
-                return false;
-            }
-            position_ += part;
+    while (count > 0) {
+        // A block that does not fit before the slack opens the next cluster.
+        if (!nextClusterIfFull(blocks)) {
+            return false;
         }
-        position_ = clusterEnd_;
-        clusterEnd_ += geometry_.clusterBytes;
+        const std::size_t run = std::min(count, blocksLeftInCluster());
+        const std::size_t bytes = run * geometry_.blockBytes;
+        if (!stream_->write(blocks, bytes)) {
+            return false;
+        }
+        position_ += bytes;
+        blocks += bytes;
+        count -= run;
     }
-    if (!stream_->write(block, geometry_.blockBytes)) {
-        return false;
-    }
-    position_ += geometry_.blockBytes;
     return true;
 }
 
@@ -207,6 +237,10 @@ bool CTakeWriter::finish() {
     }
     finished_ = take_.finish();
     return finished_;
+}
+
+bool CTakeWriter::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
+    return created_ && !completed_ && take_.writeBlocks(blocks, count);
 }
 
 bool CTakeWriter::complete() {

@@ -8,6 +8,7 @@
 // it is called TAKEXXXX.KRV.TMPvv, and the take writer deletes it unless it was completed or
 // handed over to the song write that gives it its final name (SongCommit.h).
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,8 +39,14 @@ public:
 
     bool openForReading(const CSong& song, std::uint16_t take, std::uint32_t blockOffset);
     bool readBlock(std::uint8_t* block);
+    // `count` consecutive blocks into `blocks` (count * 2w bytes), one stream read per cluster
+    // they touch; the same bytes as `count` calls of readBlock.
+    bool readBlocks(std::uint8_t* blocks, std::size_t count);
     bool createForWriting(const CSong& song, int virtualTrack);
     bool writeBlock(const std::uint8_t* block);
+    // `count` consecutive blocks, one stream write per cluster they fill (slack included); the
+    // same file as `count` calls of writeBlock.
+    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     // Makes the file durable, closes it and reads its cluster chain; finalName() is then known.
     bool finish();
     // finish(), then renames the file to its final name TAKEhhhh.KRV.
@@ -57,6 +64,12 @@ public:
     bool createdFile() const { return createdFile_; }
 
 private:
+    // Moves to the next cluster when the block at the position would run into the slack; a
+    // writer first fills the slack with `opening`, the block that opens the next cluster.
+    bool nextClusterIfFull(const std::uint8_t* opening);
+    // Whole blocks left before the slack of the current cluster.
+    std::size_t blocksLeftInCluster() const;
+
     IDiskFiles& disk_;
     TakeGeometry geometry_;
     std::string path_;
@@ -83,6 +96,7 @@ public:
     // Closes the take and reads its chain, leaving it under its temporary name for the song
     // write that renames it (the import's way); complete() renames it at once.
     bool finish();
+    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     bool complete();
     bool finished() const { return finished_; }
     bool completed() const { return completed_; }

@@ -203,6 +203,50 @@ public:
         return true;
     }
 
+    bool readRun(std::int16_t* const* channels, int channelCount, std::size_t frames) override {
+        if (mode_ == 0 || channels == nullptr || channelCount <= 0) {
+            return false;
+        }
+        const std::int64_t position = stream_.tell();
+        const std::uint64_t bytes = 2 * std::uint64_t{frames} * static_cast<unsigned>(channelCount);
+        if (position < 0 || bytes > static_cast<std::uint64_t>(sampleEnd_ - position)) {
+            return false;
+        }
+        return forEachSlice(channelCount, frames, [&](std::size_t first, std::size_t count,
+                                                      int channel, int width) {
+            if (!stream_.readSamples(scratch_.data(), count * static_cast<std::size_t>(width))) {
+                return false;
+            }
+            for (int k = 0; k < width; ++k) {
+                if (std::int16_t* out = channels[channel + k]) {
+                    const std::int16_t* in = scratch_.data() + k;
+                    for (std::size_t i = 0; i < count; ++i) {
+                        out[first + i] = in[i * static_cast<std::size_t>(width)];
+                    }
+                }
+            }
+            return true;
+        });
+    }
+
+    bool writeRun(const std::int16_t* const* channels, int channelCount,
+                  std::size_t frames) override {
+        if (mode_ == 0 || channels == nullptr || channelCount <= 0) {
+            return false;
+        }
+        return forEachSlice(channelCount, frames, [&](std::size_t first, std::size_t count,
+                                                      int channel, int width) {
+            for (int k = 0; k < width; ++k) {
+                std::int16_t* out = scratch_.data() + k;
+                const std::int16_t* in = channels[channel + k];
+                for (std::size_t i = 0; i < count; ++i) {
+                    out[i * static_cast<std::size_t>(width)] = in ? in[first + i] : 0;
+                }
+            }
+            return stream_.writeSamples(scratch_.data(), count * static_cast<std::size_t>(width));
+        });
+    }
+
     bool writeHeader(const WaveFormat& format) override {
         if (mode_ == 0) {
             return false;
@@ -286,6 +330,30 @@ private:
                 }
             }
         }
+    }
+
+    // Walks a run of interleaved frames in slices that fit the scratch buffer, in file order:
+    // slice(first frame, frame count, first channel, channel count). All channels at once
+    // when a frame fits; otherwise frame by frame, a scratch buffer of channels at a time.
+    template <class TSlice>
+    bool forEachSlice(int channels, std::size_t frames, TSlice slice) {
+        if (channels <= kScratchSamples) {
+            const std::size_t perSlice = static_cast<std::size_t>(kScratchSamples / channels);
+            for (std::size_t first = 0; first < frames; first += perSlice) {
+                if (!slice(first, std::min(perSlice, frames - first), 0, channels)) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        for (std::size_t i = 0; i < frames; ++i) {
+            for (int first = 0; first < channels; first += kScratchSamples) {
+                if (!slice(i, 1, first, std::min(kScratchSamples, channels - first))) {
+                    return false;
+                }
+            }
+        }
+        return true;
     }
 
     // Header of the first sample-data chunk of the file.

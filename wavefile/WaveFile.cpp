@@ -1,5 +1,6 @@
 #include "wavefile/WaveFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +13,60 @@
 #include "wavefile/RiffWaveFile.h"
 
 namespace KorvoLib::Korvo {
+
+bool IWaveFile::readRun(std::int16_t* const* channels, int channelCount, std::size_t frames) {
+    if (channels == nullptr || channelCount <= 0) {
+        return false;
+    }
+    std::vector<korvo::BlockBuffer> buffers(static_cast<std::size_t>(channelCount),
+                                            korvo::BlockBuffer(0));
+    std::vector<korvo::BlockBuffer*> pointers;
+    for (int c = 0; c < channelCount; ++c) {
+        pointers.push_back(channels[c] ? &buffers[static_cast<std::size_t>(c)] : nullptr);
+    }
+    constexpr std::size_t kFrames = korvo::BlockBuffer::kSamples;
+    for (std::size_t first = 0; first < frames; first += kFrames) {
+        const std::size_t count = std::min(kFrames, frames - first);
+        if (!readFrames(pointers.data(), channelCount, static_cast<int>(count))) {
+            return false;
+        }
+        for (int c = 0; c < channelCount; ++c) {
+            if (channels[c]) {
+                std::memcpy(channels[c] + first, buffers[static_cast<std::size_t>(c)].samples.data(),
+                            count * sizeof(std::int16_t));
+            }
+        }
+    }
+    return true;
+}
+
+bool IWaveFile::writeRun(const std::int16_t* const* channels, int channelCount,
+                         std::size_t frames) {
+    constexpr std::size_t kFrames = korvo::BlockBuffer::kSamples;
+    if (channels == nullptr || channelCount <= 0 || frames % kFrames != 0) {
+        return false;
+    }
+    std::vector<korvo::BlockBuffer> buffers(static_cast<std::size_t>(channelCount),
+                                            korvo::BlockBuffer(0));
+    std::vector<korvo::BlockBuffer*> pointers;
+    for (auto& buffer : buffers) {
+        pointers.push_back(&buffer);
+    }
+    for (std::size_t first = 0; first < frames; first += kFrames) {
+        for (int c = 0; c < channelCount; ++c) {
+            auto& samples = buffers[static_cast<std::size_t>(c)].samples;
+            if (channels[c]) {
+                std::memcpy(samples.data(), channels[c] + first, kFrames * sizeof(std::int16_t));
+            } else {
+                samples.fill(0);
+            }
+        }
+        if (!writeBlock(pointers.data(), channelCount)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::unique_ptr<IWaveFile> makeWaveFile(int fileType) {
     switch (fileType) {

@@ -5,6 +5,7 @@
 // Export:  auto file = makeWaveFile(kWaveTypeRiff);
 //          file->open(path, IWaveFile::kCreate); file->setDataPosition(0);
 //          for each block: file->writeBlock(buffers, channels);
+//          (or for each run of frames: file->writeRun(channelSamples, channels, frames);)
 //          file->close(); file->open(path, IWaveFile::kUpdate); file->writeHeader(description);
 //          file->close();
 // Import:  file->open(path, IWaveFile::kRead); file->readHeader(description);
@@ -54,6 +55,15 @@ public:
     virtual bool readHeader(WaveFormat& format) = 0;
     // The 16 samples of every channel's buffer, interleaved.
     virtual bool writeBlock(korvo::BlockBuffer* const* buffers, int channels) = 0;
+    // Runs of frames, a channel's samples consecutive in one array each: `frames` frames from
+    // the file into channels[c][0 .. frames) (a null array skips the channel), or from the
+    // arrays into the file, interleaved (a null array writes silence). The RIFF WAVE and AIFF
+    // files move a run in slices of their scratch buffer and allocate nothing; the defaults
+    // here go a block at a time through readFrames and writeBlock for other wave files
+    // (writeRun then takes whole blocks only).
+    virtual bool readRun(std::int16_t* const* channels, int channelCount, std::size_t frames);
+    virtual bool writeRun(const std::int16_t* const* channels, int channelCount,
+                          std::size_t frames);
     // Rebuilds the whole header from the format and writes it at the start of the file.
     virtual bool writeHeader(const WaveFormat& format) = 0;
     virtual bool close() = 0;

@@ -265,18 +265,23 @@ TEST(Import, ProtectionIsCheckedOnlyAfterSpace) {
     EXPECT_EQ(converter->status(), kStatusSongProtected);
 }
 
-TEST(Import, CancelLeavesNoTakeAndNoNewEvent) {
+TEST(Import, CancelWhileWorkersEncodeLeavesNoTakeAndTheSongAsItWas) {
     KORVO_SKIP_WITHOUT_FAT_TOOLS();
     ImageDisk disk;
     ASSERT_TRUE(disk.ok);
     ASSERT_TRUE(writeWave(disk.wave("long.wav"), 2, 44100, interleavedMusic(2, 3 * kSecondFrames)));
-    const auto before = mcopyOut(disk.image, "SONG0000.KRV/EVENTLS0.KRV");
+    const auto events = mcopyOut(disk.image, "SONG0000.KRV/EVENTLS0.KRV");
+    const auto song = mcopyOut(disk.image, "SONG0000.KRV/SONG.KRV");
     auto converter = readyToImport(disk.image, disk.wave("long.wav"), {0, 8});
+    converter->setThreads(4);
     CancellingProgress progress(2000);
     converter->setProgress(&progress);
     EXPECT_TRUE(converter->runImport());
     EXPECT_EQ(converter->status(), kStatusOk);
-    EXPECT_EQ(mcopyOut(disk.image, "SONG0000.KRV/EVENTLS0.KRV"), before);
+    EXPECT_GT(progress.cancelledAt(), 0);
+    EXPECT_TRUE(progress.rising());
+    EXPECT_EQ(mcopyOut(disk.image, "SONG0000.KRV/EVENTLS0.KRV"), events);
+    EXPECT_EQ(mcopyOut(disk.image, "SONG0000.KRV/SONG.KRV"), song);
     const auto names = disk.songFolder();
     EXPECT_EQ(std::count_if(names.begin(), names.end(),
                             [](const std::string& n) { return n.rfind("TAKE", 0) == 0; }),

@@ -41,7 +41,8 @@ bool writeWave(const std::string& path, std::uint16_t channels, std::uint32_t sa
                const std::vector<std::int16_t>& interleaved,
                int fileType = KorvoLib::Korvo::kWaveTypeRiff);
 
-// Answers step() with false from the given position on.
+// Answers step() with false from the given position on, and notes where it did and whether
+// the positions only ever rose.
 class CancellingProgress : public KorvoLib::Korvo::IProgressUI {
 public:
     explicit CancellingProgress(std::int32_t cancelAt) : cancelAt_(cancelAt) {}
@@ -51,17 +52,31 @@ public:
     }
     bool step(std::int32_t position) override {
         ++steps_;
-        return position < cancelAt_;
+        rising_ = rising_ && position > last_;
+        last_ = position;
+        if (position < cancelAt_) {
+            return true;
+        }
+        if (cancelledAt_ < 0) {
+            cancelledAt_ = position;
+        }
+        return false;
     }
     void setText(const std::string&) override {}
     int steps() const { return steps_; }
     std::int32_t low() const { return low_; }
     std::int32_t high() const { return high_; }
+    // The position of the first step answered with false; -1 when none was.
+    std::int32_t cancelledAt() const { return cancelledAt_; }
+    bool rising() const { return rising_; }
 
 private:
     std::int32_t cancelAt_;
     std::int32_t low_ = -1;
     std::int32_t high_ = -1;
+    std::int32_t last_ = -1;
+    std::int32_t cancelledAt_ = -1;
+    bool rising_ = true;
     int steps_ = 0;
 };
 
