@@ -40,6 +40,7 @@ struct FakeFacts : IConversionFacts {
     std::uint64_t neededHostBytes(int fileType) const override {
         return fileType == KorvoLib::Korvo::kWaveTypeRiff ? 44 + 64000 : 54 + 64000;
     }
+    std::uint32_t songSampleRate() const override { return 44100; }
 
     std::optional<std::uint64_t> recorderFree = 123456789;
     std::optional<std::uint64_t> folderFree = 0;
