@@ -1,21 +1,12 @@
 #include "app/ExportAll.h"
 
+#include "convert/TrackNames.h"
+
 namespace korvo {
 
 QString exportAllFileName(const CSong& song, int virtualTrack, const QString& extension) {
-    const std::string& stored = song.name(virtualTrack);
-    const QString name = QString::fromLatin1(stored.substr(0, stored.find('\0')).c_str());
-    QString file = QString("%1.%2 %3%4")
-                       .arg(trackOf(virtualTrack))
-                       .arg(vtrackOf(virtualTrack))
-                       .arg(name, extension);
-    for (QChar& c : file) {
-        const char16_t code = c.unicode();
-        if (code < 0x20 || code == 0x7F || QStringView(u"/\\:*?\"<>|").contains(c)) {
-            c = '_';
-        }
-    }
-    return file;
+    return QString::fromLatin1(
+        korvo::exportAllFileName(song, virtualTrack, extension.toStdString()).c_str());
 }
 
 std::vector<int> tracksWithData(const CSong& song) {

@@ -27,19 +27,6 @@ int usageError(const std::string& message) {
     return kExitUsage;
 }
 
-const char* familyName(DiskFamily family) {
-    switch (family) {
-        case kFamilyQmt:
-            return "QMT";
-        case kFamilyKrv:
-            return "KRV";
-        case kFamilyQms:
-            return "QMS";
-        default:
-            return "";
-    }
-}
-
 // "T.V" with T and V in 1..8 -> virtual-track index.
 std::optional<int> parseTrack(const std::string& text) {
     if (text.size() != 3 || text[1] != '.' || text[0] < '1' || text[0] > '8' || text[2] < '1' ||
@@ -163,18 +150,6 @@ int exportTracks(CTrackConverter& converter, const Options& options,
         return kExitInterrupted;
     }
     return 0;
-}
-
-// A file name the host can store: separators and characters other systems refuse become '_'.
-std::string hostFileName(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool refused = byte < 0x20 || byte == 0x7F ||
-                             std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
-        result += refused ? '_' : c;
-    }
-    return result;
 }
 
 void CommandLine::diskArgument(CLI::App* command) {

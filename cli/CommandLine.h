@@ -50,7 +50,6 @@ struct Options {
 int failWith(int status);
 int usageError(const std::string& message);
 
-const char* familyName(DiskFamily family);
 // "T.V" with T and V in 1..8 -> virtual-track index.
 std::optional<int> parseTrack(const std::string& text);
 // The selected virtual tracks: at most two, never two of one track, ascending.
@@ -75,8 +74,6 @@ bool showProgress(const Options& options);
 // One export run as the window's export command runs it; the exit status.
 int exportTracks(CTrackConverter& converter, const Options& options,
                  const std::vector<std::uint8_t>& tracks, const std::string& path, int fileType);
-// A file name the host can store: separators and characters other systems refuse become '_'.
-std::string hostFileName(const std::string& text);
 
 // The command line being built: the parser, the options every command fills, the common
 // arguments, and each command with the function that runs it once parsed.

@@ -175,9 +175,8 @@ int commandExportAll(const Options& options) {
         if (!converter.song()->used(v)) {
             continue;
         }
-        const std::string name = nameText(converter.song()->name(v));
         const std::string path = (std::filesystem::path(options.outputDir) /
-                                  hostFileName(trackLabel(v) + " " + name + extension))
+                                  exportAllFileName(*converter.song(), v, extension))
                                      .string();
         const int exit =
             exportTracks(converter, options, {static_cast<std::uint8_t>(v)}, path, *fileType);

@@ -14,6 +14,24 @@ bool isRecorderDisplayable(std::string_view text) {
     return true;
 }
 
+std::string hostFileName(const std::string& text) {
+    std::string result;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool refused = byte < 0x20 || byte == 0x7F ||
+                             std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
+        result += refused ? '_' : c;
+    }
+    return result;
+}
+
+std::string exportAllFileName(const CSong& song, int virtualTrack, const std::string& extension) {
+    const std::string& stored = song.name(virtualTrack);
+    return hostFileName(std::to_string(trackOf(virtualTrack)) + "." +
+                        std::to_string(vtrackOf(virtualTrack)) + " " +
+                        stored.substr(0, stored.find('\0')) + extension);
+}
+
 std::string toRecorderCharacters(const std::string& text) {
     std::string result;
     for (std::size_t i = 0; i < text.size();) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "disk/Song.h"
+
 namespace korvo {
 
 // wavePath: the imported file; position: 0-based place of the virtual track among the selected
@@ -18,6 +20,14 @@ inline constexpr std::size_t kTrackNameLength = 8;
 
 // True when the recorder can show every character: 7-bit ASCII only.
 bool isRecorderDisplayable(std::string_view text);
+
+// A file name a host can store: control characters, separators and the characters other
+// systems refuse in names become '_'.
+std::string hostFileName(const std::string& text);
+
+// The file "export all" writes for a virtual track of the song: "T.V NAME" and the extension,
+// made a host file name.
+std::string exportAllFileName(const CSong& song, int virtualTrack, const std::string& extension);
 
 // Replaces every character outside 7-bit ASCII (a whole UTF-8 sequence counts as one) by '_'.
 std::string toRecorderCharacters(const std::string& text);

@@ -24,6 +24,10 @@ bool isRecorderFamily(DiskFamily family) {
 
 }  // namespace
 
+const char* familyName(DiskFamily family) {
+    return isRecorderFamily(family) ? kFamilyFiles[family].extension : "";
+}
+
 int checkDisk(IDiskFiles& disk, DiskFamily& family) {
     for (int candidate = kFamilyQmt; candidate < kFamilyNone; ++candidate) {
         family = static_cast<DiskFamily>(candidate);

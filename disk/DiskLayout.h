@@ -32,6 +32,8 @@ int checkDisk(IDiskFiles& disk, DiskFamily& family);
 // The two identifying files of a family (empty for kFamilyNone).
 const char* identifyingFile(DiskFamily family);
 const char* songListFileName(DiskFamily family);
+// "QMT", "KRV" or "QMS" as users know the families; "" for none.
+const char* familyName(DiskFamily family);
 // "SONG0007.KRV", "SONG0007.QMT", "SONG0007.QMS".
 std::string songFolderName(DiskFamily family, SongNumber number);
 // "SONG0007.KRV/" + name.

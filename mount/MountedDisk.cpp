@@ -37,19 +37,6 @@ constexpr std::size_t kCachedRuns = 32;
 constexpr std::size_t kCursors = 8;
 constexpr std::uint32_t kBytesPerMonoBlock = kFramesPerBlock * 2;
 
-const char* familyName(DiskFamily family) {
-    switch (family) {
-        case kFamilyQmt:
-            return "QMT";
-        case kFamilyKrv:
-            return "KRV";
-        case kFamilyQms:
-            return "QMS";
-        default:
-            return "";
-    }
-}
-
 std::string messageOf(int status) {
     return std::string(statusMessage(status));
 }
