@@ -82,7 +82,7 @@ TEST(BlockBuffer, RunsGoOnFromTheCarriedSampleOfTheRunBefore) {
         for (int b = 0; b < kBlocks; ++b) {
             std::copy_n(&in[b * 16], 16, single.samples.begin());
             single.encode();
-            std::copy_n(single.bytes.begin(), bytes, &expected[b * bytes]);
+            std::copy_n(single.bytes.begin(), bytes, expected.data() + b * bytes);
         }
         runs.encodeRun(in.data(), actual.data(), kSplit);
         runs.encodeRun(&in[kSplit * 16], &actual[kSplit * bytes], kBlocks - kSplit);
@@ -93,10 +93,10 @@ TEST(BlockBuffer, RunsGoOnFromTheCarriedSampleOfTheRunBefore) {
         BlockBuffer decoding(width);
         std::vector<std::int16_t> out(kBlocks * 16);
         decoding.decodeRun(expected.data(), out.data(), kSplit);
-        decoding.decodeRun(&expected[kSplit * bytes], &out[kSplit * 16], kBlocks - kSplit);
+        decoding.decodeRun(expected.data() + kSplit * bytes, &out[kSplit * 16], kBlocks - kSplit);
         single.reset();
         for (int b = 0; b < kBlocks; ++b) {
-            std::copy_n(&expected[b * bytes], bytes, single.bytes.begin());
+            std::copy_n(expected.data() + b * bytes, bytes, single.bytes.begin());
             single.decode();
             for (int k = 0; k < 16; ++k)
                 ASSERT_EQ(out[b * 16 + k], single.samples[k]) << width;
