@@ -76,12 +76,6 @@ public:
     // Renames a file within its folder; false when the target exists or the rename fails.
     virtual bool rename(std::string_view from, std::string_view to) = 0;
     virtual bool remove(std::string_view path) = 0;
-    // The names of the files and folders in a folder ("" is the root), as the disk stores
-    // them (long names where there are any); nullopt when it cannot be listed.
-    virtual std::optional<std::vector<std::string>> listFolder(std::string_view path) {
-        (void)path;
-        return std::nullopt;
-    }
     // Makes the folder's entries (files created, renamed or removed in it) durable. Disks whose
     // every change is durable when it returns need not override it.
     virtual bool syncFolder(std::string_view path) {

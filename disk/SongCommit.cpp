@@ -275,7 +275,7 @@ bool removeRecord(IDiskFiles& disk, const std::string& folder) {
 
 void removeTemporaryTakes(IDiskFiles& disk, const std::string& folder,
                           const std::vector<TakeRename>& keep) {
-    const auto names = disk.listFolder(folder);
+    const auto names = disk.listFiles(folder);
     if (!names) {
         return;
     }

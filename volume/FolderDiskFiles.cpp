@@ -260,26 +260,6 @@ bool CFolderDiskFiles::remove(std::string_view path) {
     return ::unlink(lookup.hostPath.c_str()) == 0;
 }
 
-std::optional<std::vector<std::string>> CFolderDiskFiles::listFolder(std::string_view path) {
-    const Lookup lookup = lookUp(path);
-    if (lookup.existence != FileExistence::present) {
-        return std::nullopt;
-    }
-    DIR* dir = ::opendir(lookup.hostPath.c_str());
-    if (!dir) {
-        return std::nullopt;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    ::closedir(dir);
-    return names;
-}
-
 bool CFolderDiskFiles::syncFolder(std::string_view path) {
     const Lookup lookup = lookUp(path);
     if (lookup.existence != FileExistence::present) {

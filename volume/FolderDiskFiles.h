@@ -29,7 +29,6 @@ public:
     std::unique_ptr<IDiskStream> open(std::string_view path, OpenMode mode) override;
     bool rename(std::string_view from, std::string_view to) override;
     bool remove(std::string_view path) override;
-    std::optional<std::vector<std::string>> listFolder(std::string_view path) override;
     bool syncFolder(std::string_view path) override;
     bool makeFolder(std::string_view path) override;
     std::optional<std::vector<std::string>> listFiles(std::string_view folder) override;

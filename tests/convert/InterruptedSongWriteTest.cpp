@@ -162,7 +162,7 @@ protected:
             // The next write finishes or drops what was interrupted, and removes what is left.
             EXPECT_EQ(converter->renameTrack(20, "NEXT"), CTrackConverter::RenameResult::renamed)
                 << where;
-            const auto names = converter->disk()->listFolder("SONG0000.QMT");
+            const auto names = converter->disk()->listFiles("SONG0000.QMT");
             ASSERT_TRUE(names);
             for (const std::string& name : *names) {
                 EXPECT_FALSE(isTemporaryTakeName(name) || name == kCommitRecordFileName)

@@ -95,8 +95,8 @@ public:
         return disk_.rename(from, to);
     }
     bool remove(std::string_view path) override { return disk_.remove(path); }
-    std::optional<std::vector<std::string>> listFolder(std::string_view path) override {
-        return disk_.listFolder(path);
+    std::optional<std::vector<std::string>> listFiles(std::string_view path) override {
+        return disk_.listFiles(path);
     }
     bool syncFolder(std::string_view path) override { return disk_.syncFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return disk_.freeBytes(); }

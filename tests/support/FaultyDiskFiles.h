@@ -44,8 +44,8 @@ public:
         return !failRenames_ && inner_.rename(from, to);
     }
     bool remove(std::string_view path) override { return inner_.remove(path); }
-    std::optional<std::vector<std::string>> listFolder(std::string_view path) override {
-        return inner_.listFolder(path);
+    std::optional<std::vector<std::string>> listFiles(std::string_view path) override {
+        return inner_.listFiles(path);
     }
     bool syncFolder(std::string_view path) override { return inner_.syncFolder(path); }
     std::optional<std::uint64_t> freeBytes() override { return room_ ? room_ : inner_.freeBytes(); }

@@ -63,17 +63,6 @@ public:
         return fs_->rename(from, to);
     }
     bool remove(std::string_view path) override { return fs_->remove(path); }
-    std::optional<std::vector<std::string>> listFolder(std::string_view path) override {
-        const auto listing = fs_->list(path);
-        if (!listing)
-            return std::nullopt;
-        std::vector<std::string> names;
-        for (const fat::DirectoryItem& item : listing->items) {
-            if (!item.isDotEntry())
-                names.push_back(item.name());
-        }
-        return names;
-    }
     bool makeFolder(std::string_view path) override { return fs_->makeFolder(path); }
     std::optional<std::vector<std::string>> listFiles(std::string_view folder) override {
         return fs_->listFiles(folder);
