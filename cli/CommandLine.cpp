@@ -1,17 +1,15 @@
 #include "cli/CommandLine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/ConversionFront.h"
 #include "cli/TerminalProgress.h"
 #include "convert/StatusMessages.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
-#include "transcode/SoundFileFactory.h"
 
 namespace korvo::cli {
 
@@ -89,7 +87,7 @@ std::optional<int> openDisk(CTrackConverter& converter, const Options& options) 
 // Disk, song list and the song the user named (N is the stored number plus one).
 std::optional<int> openSong(CTrackConverter& converter, const Options& options) {
     // Every command on a song reads and writes other formats through the conversion front.
-    converter.setWaveFileFactory(transcode::makeSoundFileFactory());
+    useConversionFront(converter);
     if (auto failed = openDisk(converter, options)) {
         return failed;
     }
@@ -109,7 +107,11 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     if (format == "flac") {
         return KorvoLib::Korvo::kWaveTypeFlac;
     }
-    std::string extension = std::filesystem::path(path).extension().string();
+    const auto name = path.find_last_of("/\\");
+    const auto dot = path.rfind('.');
+    std::string extension = dot == std::string::npos || (name != std::string::npos && dot < name)
+                                ? std::string()
+                                : path.substr(dot);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension == ".wav") {
@@ -125,7 +127,7 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
 }
 
 bool showProgress(const Options& options) {
-    return !options.quiet && isatty(STDERR_FILENO);
+    return !options.quiet && standardErrorIsTerminal();
 }
 
 // One export run as the window's export command runs it; the exit status.

@@ -1,7 +1,5 @@
 #include "cli/Commands.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/ConversionFront.h"
 #include "cli/MountCommands.h"
 #include "cli/TerminalProgress.h"
 #include "convert/DemoDisk.h"
@@ -22,7 +21,7 @@
 #include "convert/Version.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
-#include "transcode/SoundFileFactory.h"
+#include "volume/HostFolder.h"
 
 namespace korvo::cli {
 
@@ -166,7 +165,7 @@ int commandExportAll(const Options& options) {
         return failWith(*failed);
     }
     std::error_code error;
-    std::filesystem::create_directories(options.outputDir, error);
+    std::filesystem::create_directories(hostPathOf(options.outputDir), error);
     const std::string extension = *fileType == KorvoLib::Korvo::kWaveTypeAiff   ? ".aif"
                                   : *fileType == KorvoLib::Korvo::kWaveTypeFlac ? ".flac"
                                                                                 : ".wav";
@@ -175,9 +174,11 @@ int commandExportAll(const Options& options) {
         if (!converter.song()->used(v)) {
             continue;
         }
-        const std::string path = (std::filesystem::path(options.outputDir) /
-                                  exportAllFileName(*converter.song(), v, extension))
-                                     .string();
+        const std::u8string joined =
+            (hostPathOf(options.outputDir) /
+             hostPathOf(exportAllFileName(*converter.song(), v, extension)))
+                .u8string();
+        const std::string path(joined.begin(), joined.end());
         const int exit =
             exportTracks(converter, options, {static_cast<std::uint8_t>(v)}, path, *fileType);
         if (exit != 0) {
@@ -224,7 +225,7 @@ void suggestConversion(const CTrackConverter& converter, const Options& options)
         return;
     }
     std::cerr << "korvowav-cli: " << options.file << " is "
-              << transcode::describeSource(converter.sourceFormat()) << "; the song is "
+              << describeSource(converter.sourceFormat()) << "; the song is "
               << converter.song()->sampleRate()
               << " Hz, 16-bit. Add --convert to convert it while importing.\n";
 }
@@ -303,7 +304,7 @@ int commandImport(const Options& options) {
     if (!options.quiet) {
         if (converter.wave().throughFactory && converter.sourceNeedsConversion()) {
             std::cerr << "Converted " << options.file << " from "
-                      << transcode::describeSource(source) << " to " << converter.wave().sampleRate
+                      << describeSource(source) << " to " << converter.wave().sampleRate
                       << " Hz, 16-bit.\n";
         }
         for (const std::uint8_t v : *tracks) {
@@ -371,6 +372,8 @@ int run(int argc, char** argv) {
                  "korvowav-cli"};
     app.set_version_flag("--version", std::string("korvowav-cli ") + KORVOWAV_VERSION_STRING);
     app.require_subcommand(1);
+    // Paths such as /tmp/disk.img are arguments on every host, never options.
+    app.allow_windows_style_options(false);
     CommandLine line(app, options);
 
     auto* info = line.add("info", "the disk's family, whether it is writable, songs", commandInfo);

@@ -3,17 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/Console.h"
+
 namespace korvo::cli {
-
-namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void onInterrupt(int) {
-    gInterrupted = 1;
-}
-
-}  // namespace
 
 CTerminalProgress::CTerminalProgress(bool show) : show_(show) {}
 
@@ -22,14 +14,11 @@ CTerminalProgress::~CTerminalProgress() {
 }
 
 void CTerminalProgress::catchInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    cli::catchInterrupt();
 }
 
 bool CTerminalProgress::interrupted() {
-    return gInterrupted != 0;
+    return interruptRequested();
 }
 
 void CTerminalProgress::begin(std::int32_t low, std::int32_t high) {
@@ -39,7 +28,7 @@ void CTerminalProgress::begin(std::int32_t low, std::int32_t high) {
 }
 
 void CTerminalProgress::handleEvents() {
-    if (gInterrupted != 0) {
+    if (interruptRequested()) {
         setCancelled(true);
     }
 }

@@ -4,7 +4,7 @@
 // terminal. Ctrl-C acts as the window's Cancel: the run stops at its next step and cleans up.
 
 #include <chrono>
-#include <csignal>
+#include <string>
 
 #include "convert/ProgressUI.h"
 

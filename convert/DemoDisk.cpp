@@ -1,10 +1,7 @@
 #include "convert/DemoDisk.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -15,6 +12,7 @@
 #include "disk/EventTable.h"
 #include "disk/SongFileLayout.h"
 #include "disk/SongListEntry.h"
+#include "volume/HostFolder.h"
 #include "volume/fat/FatFormat.h"
 #include "volume/fat/ImageDiskFiles.h"
 #include "wavefile/WaveFile.h"
@@ -111,28 +109,27 @@ bool makeDemoDisk(const std::string& imagePath, std::string& message) {
     }
 
     // The music goes in through wave files in a private temporary folder.
-    char folderTemplate[] = "/tmp/korvowav-demo-XXXXXX";
-    if (mkdtemp(folderTemplate) == nullptr) {
+    const auto scratch = makeTemporaryFolder("korvowav-demo-");
+    if (!scratch) {
         message = "cannot make a temporary folder for the demo music";
         return false;
     }
-    const std::filesystem::path folder(folderTemplate);
+    const std::string folder = *scratch + "/";
     const DemoMusic music = synthesiseDemoMusic(44100);
-    bool made = writeWave((folder / "drums.wav").string(), music.drums, 1, music.sampleRate) &&
-                writeWave((folder / "bass.wav").string(), music.bass, 1, music.sampleRate) &&
-                writeWave((folder / "chords.wav").string(), music.chords, 2, music.sampleRate);
+    bool made = writeWave(folder + "drums.wav", music.drums, 1, music.sampleRate) &&
+                writeWave(folder + "bass.wav", music.bass, 1, music.sampleRate) &&
+                writeWave(folder + "chords.wav", music.chords, 2, music.sampleRate);
     if (!made) {
         message = "cannot write the demo music";
     } else {
-        made = importInto(imagePath, 0, {virtualTrackIndex(1, 1)}, (folder / "drums.wav").string(),
+        made = importInto(imagePath, 0, {virtualTrackIndex(1, 1)}, folder + "drums.wav",
                           message) &&
-               importInto(imagePath, 0, {virtualTrackIndex(2, 1)}, (folder / "bass.wav").string(),
+               importInto(imagePath, 0, {virtualTrackIndex(2, 1)}, folder + "bass.wav",
                           message) &&
                importInto(imagePath, 0, {virtualTrackIndex(3, 1), virtualTrackIndex(4, 1)},
-                          (folder / "chords.wav").string(), message);
+                          folder + "chords.wav", message);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    removeHostTree(*scratch);
     if (!made) {
         return false;
     }

@@ -12,6 +12,7 @@
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
 #include "volume/HostVolume.h"
+#include "wavefile/HostFile.h"
 
 namespace korvo {
 
@@ -23,9 +24,10 @@ using KorvoLib::Korvo::IWaveFile;
 // and Cancel answers many times a second.
 constexpr std::uint32_t kRunBlocks = 2048;
 
-// The folder part of a path, up to and including its last separator ("." for a bare name).
+// The folder part of a path, up to and including its last separator ('/', or '\' as Windows
+// writes it; "." for a bare name).
 std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
@@ -50,7 +52,7 @@ public:
             file_->close();
         }
         if (created_ && !kept_) {
-            std::remove(path_.c_str());
+            removeHostFile(path_);
         }
     }
     CWaveWriter(const CWaveWriter&) = delete;

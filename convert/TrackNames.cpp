@@ -53,7 +53,7 @@ std::string toRecorderCharacters(const std::string& text) {
 
 std::string importedTrackName(const std::string& wavePath, int position, int channels) {
     std::string base = wavePath;
-    if (const auto slash = base.rfind('/'); slash != std::string::npos) {
+    if (const auto slash = base.find_last_of("/\\"); slash != std::string::npos) {
         base = base.substr(slash + 1);
     }
     if (const auto dot = base.rfind('.'); dot != std::string::npos) {

@@ -1,26 +1,11 @@
 #include "volume/DiskLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace korvo {
 
 namespace {
 
-bool lockFile(int fd, CDiskLock::Mode mode) {
-    if (fd < 0) {
-        return true;
-    }
-    const int operation = mode == CDiskLock::Mode::exclusive ? LOCK_EX : LOCK_SH;
-    while (::flock(fd, operation | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
+bool lockFile(CHostFile* file, CDiskLock::Mode mode) {
+    return file == nullptr || file->tryLock(mode == CDiskLock::Mode::exclusive);
 }
 
 std::string busyMessage(const std::string& rootPath, CDiskLock::Mode mode) {
@@ -36,32 +21,29 @@ std::string busyMessage(const std::string& rootPath, CDiskLock::Mode mode) {
 
 std::unique_ptr<CDiskLock> CDiskLock::take(const std::string& rootPath, Mode mode,
                                            std::string& problem) {
-    // A folder opens read-only like a file does; flock works on both.
-    const int fd = rootPath.empty() ? -1 : ::open(rootPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (!lockFile(fd, mode)) {
-        ::close(fd);
+    // A folder opens read-only like a file does; the lock works on both.
+    auto file = rootPath.empty()
+                    ? nullptr
+                    : CHostFile::open(rootPath, HostOpen::read, HostFileKinds::anything);
+    if (!lockFile(file.get(), mode)) {
         problem = busyMessage(rootPath, mode);
         return nullptr;
     }
-    return std::unique_ptr<CDiskLock>(new CDiskLock(rootPath, fd, mode));
+    return std::unique_ptr<CDiskLock>(new CDiskLock(rootPath, std::move(file), mode));
 }
 
-CDiskLock::~CDiskLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+CDiskLock::~CDiskLock() = default;
 
 bool CDiskLock::change(Mode mode, std::string& problem) {
     if (mode == mode_) {
         return true;
     }
-    if (lockFile(fd_, mode)) {
+    if (lockFile(file_.get(), mode)) {
         mode_ = mode;
         return true;
     }
     // A refused conversion may have dropped the old lock on the way: take it again.
-    lockFile(fd_, mode_);
+    lockFile(file_.get(), mode_);
     problem = busyMessage(rootPath_, mode);
     return false;
 }

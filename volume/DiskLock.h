@@ -3,7 +3,8 @@
 // on it and one that writes it an exclusive one, so that an import, a rename or a mount never
 // meets another writer half-way. The lock is an advisory flock(2) on the disk image or device,
 // or, for a folder, on the folder itself, so that nothing is written onto the recorder's disk
-// for it; the kernel drops it when the holder ends, however it ends.
+// for it; the kernel drops it when the holder ends, however it ends. (A Windows host has no lock
+// on a folder: there only disk images are held.)
 //
 //   std::string problem;
 //   auto lock = CDiskLock::take("recorder.img", CDiskLock::Mode::shared, problem);
@@ -12,6 +13,8 @@
 
 #include <memory>
 #include <string>
+
+#include "wavefile/HostFile.h"
 
 namespace korvo {
 
@@ -34,11 +37,11 @@ public:
     const std::string& rootPath() const { return rootPath_; }
 
 private:
-    CDiskLock(std::string rootPath, int fd, Mode mode)
-        : rootPath_(std::move(rootPath)), fd_(fd), mode_(mode) {}
+    CDiskLock(std::string rootPath, std::unique_ptr<CHostFile> file, Mode mode)
+        : rootPath_(std::move(rootPath)), file_(std::move(file)), mode_(mode) {}
 
     std::string rootPath_;
-    int fd_;
+    std::unique_ptr<CHostFile> file_;  // null: the root could not be opened
     Mode mode_;
 };
 

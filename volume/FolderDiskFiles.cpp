@@ -1,16 +1,10 @@
 #include "volume/FolderDiskFiles.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "volume/FolderStream.h"
+#include "volume/HostFolder.h"
 #include "volume/HostVolume.h"
 
 namespace korvo {
@@ -70,54 +64,54 @@ struct ComponentMatch {
 
 ComponentMatch matchComponent(const std::string& folder, const std::string& name) {
     ComponentMatch match;
-    struct stat status;
-    if (::stat(joinHost(folder, name).c_str(), &status) == 0) {
+    const HostEntry exact = hostEntry(joinHost(folder, name));
+    if (exact.exists()) {
         match.existence = FileExistence::present;
         match.name = name;
-        match.isFolder = S_ISDIR(status.st_mode);
+        match.isFolder = exact.kind == HostEntryKind::folder;
         return match;
     }
-    if (errno == EACCES) {
+    if (exact.kind == HostEntryKind::accessDenied) {
         match.existence = FileExistence::accessDenied;
         return match;
     }
-    if (errno != ENOENT) {
+    if (exact.kind != HostEntryKind::missing) {
         return match;  // a file where a folder was expected, a name too long ...
     }
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        if (errno == EACCES) {
+    bool denied = false;
+    const auto names = hostFolderNames(folder, &denied);
+    if (!names) {
+        if (denied) {
             match.existence = FileExistence::accessDenied;
         }
         return match;
     }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (sameNameIgnoringCase(entry->d_name, name)) {
-            std::string found = entry->d_name;
-            if (::stat(joinHost(folder, found).c_str(), &status) == 0) {
+    for (const std::string& found : *names) {
+        if (sameNameIgnoringCase(found, name)) {
+            const HostEntry entry = hostEntry(joinHost(folder, found));
+            if (entry.exists()) {
                 match.existence = FileExistence::present;
                 match.name = found;
-                match.isFolder = S_ISDIR(status.st_mode);
-            } else if (errno == EACCES) {
+                match.isFolder = entry.kind == HostEntryKind::folder;
+            } else if (entry.kind == HostEntryKind::accessDenied) {
                 match.existence = FileExistence::accessDenied;
             }
             break;
         }
     }
-    ::closedir(dir);
     return match;
 }
 
-int openFlags(OpenMode mode) {
+HostOpen hostOpenOf(OpenMode mode) {
     switch (mode) {
         case OpenMode::read:
-            return O_RDONLY | O_CLOEXEC;
+            return HostOpen::read;
         case OpenMode::write:
-            return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+            return HostOpen::create;
         case OpenMode::update:
-            return O_RDWR | O_CLOEXEC;
+            return HostOpen::readWrite;
     }
-    return O_RDONLY | O_CLOEXEC;
+    return HostOpen::read;
 }
 
 }  // namespace
@@ -133,10 +127,10 @@ CFolderDiskFiles::Lookup CFolderDiskFiles::lookUp(std::string_view path) const {
     }
     lookup.hostPath = rootPath_;
     if (components->empty()) {
-        struct stat status;
-        if (::stat(rootPath_.c_str(), &status) == 0) {
+        const HostEntry root = hostEntry(rootPath_);
+        if (root.exists()) {
             lookup.existence = FileExistence::present;
-        } else if (errno == EACCES) {
+        } else if (root.kind == HostEntryKind::accessDenied) {
             lookup.existence = FileExistence::accessDenied;
         }
         return lookup;
@@ -202,19 +196,11 @@ std::unique_ptr<IDiskStream> CFolderDiskFiles::open(std::string_view path, OpenM
         }
         hostPath = lookup.hostPath;
     }
-    int fd;
-    do {
-        fd = ::open(hostPath.c_str(), openFlags(mode), 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    auto file = CHostFile::open(hostPath, hostOpenOf(mode), HostFileKinds::regularOnly);
+    if (!file) {
         return nullptr;
     }
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<CFolderStream>(fd);
+    return std::make_unique<CFolderStream>(std::move(file));
 }
 
 bool CFolderDiskFiles::rename(std::string_view from, std::string_view to) {
@@ -229,27 +215,16 @@ bool CFolderDiskFiles::rename(std::string_view from, std::string_view to) {
     }
     if (target->existence == FileExistence::present) {
         // Another file already has the name; only a change of case of the file itself passes.
-        struct stat a;
-        struct stat b;
-        bool sameFile = ::stat(source.hostPath.c_str(), &a) == 0 &&
-                        ::stat(target->hostPath.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-                        a.st_ino == b.st_ino;
-        if (!sameFile) {
+        if (!sameHostFile(source.hostPath, target->hostPath)) {
             return false;
         }
-        return ::rename(source.hostPath.c_str(), target->hostPath.c_str()) == 0;
+        return renameHostFile(source.hostPath, target->hostPath);
     }
-#if defined(__linux__) && defined(RENAME_NOREPLACE)
-    if (::renameat2(AT_FDCWD, source.hostPath.c_str(), AT_FDCWD, target->hostPath.c_str(),
-                    RENAME_NOREPLACE) == 0) {
-        return true;
+    if (const auto renamed = renameHostFileKeepingTarget(source.hostPath, target->hostPath)) {
+        return *renamed;
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return false;
-    }
-#endif
     // The host cannot refuse to replace on its own; the name was found free above.
-    return ::rename(source.hostPath.c_str(), target->hostPath.c_str()) == 0;
+    return renameHostFile(source.hostPath, target->hostPath);
 }
 
 bool CFolderDiskFiles::remove(std::string_view path) {
@@ -257,7 +232,7 @@ bool CFolderDiskFiles::remove(std::string_view path) {
     if (lookup.existence != FileExistence::present || lookup.diskPath.empty()) {
         return false;
     }
-    return ::unlink(lookup.hostPath.c_str()) == 0;
+    return removeHostFile(lookup.hostPath);
 }
 
 bool CFolderDiskFiles::syncFolder(std::string_view path) {
@@ -265,27 +240,16 @@ bool CFolderDiskFiles::syncFolder(std::string_view path) {
     if (lookup.existence != FileExistence::present) {
         return false;
     }
-    int fd;
-    do {
-        fd = ::open(lookup.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return false;
-    }
-    // Some hosts (and user-space drivers) cannot sync a folder; EINVAL says so and is no failure.
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
-    ::close(fd);
-    return synced;
+    return syncHostFolder(lookup.hostPath);
 }
 
 bool CFolderDiskFiles::makeFolder(std::string_view path) {
     const Lookup existing = lookUp(path);
     if (existing.existence == FileExistence::present) {
-        struct stat status;
-        return ::stat(existing.hostPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+        return hostEntry(existing.hostPath).kind == HostEntryKind::folder;
     }
     const auto place = placeFor(path);
-    return place && ::mkdir(place->hostPath.c_str(), 0777) == 0;
+    return place && makeHostFolder(place->hostPath);
 }
 
 std::optional<std::vector<std::string>> CFolderDiskFiles::listFiles(std::string_view folder) {
@@ -293,19 +257,16 @@ std::optional<std::vector<std::string>> CFolderDiskFiles::listFiles(std::string_
     if (found.existence != FileExistence::present) {
         return std::nullopt;
     }
-    DIR* dir = ::opendir(found.hostPath.c_str());
-    if (!dir) {
+    const auto entries = hostFolderNames(found.hostPath);
+    if (!entries) {
         return std::nullopt;
     }
     std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat status;
-        if (::stat(joinHost(found.hostPath, entry->d_name).c_str(), &status) == 0 &&
-            S_ISREG(status.st_mode)) {
-            names.emplace_back(entry->d_name);
+    for (const std::string& name : *entries) {
+        if (hostEntry(joinHost(found.hostPath, name)).kind == HostEntryKind::regular) {
+            names.push_back(name);
         }
     }
-    ::closedir(dir);
     return names;
 }
 
@@ -320,12 +281,12 @@ bool CFolderDiskFiles::locateVolume(std::string& device, std::string& folderOnVo
     std::optional<MountedVolume> mounted = findMountedVolume(rootPath_);
     std::error_code error;
     auto onVolume = [&](const MountedVolume& volume) {
-        fs::path canonical = fs::weakly_canonical(fs::path(rootPath_), error);
+        fs::path canonical = fs::weakly_canonical(hostPathOf(rootPath_), error);
         if (error) {
             return false;
         }
-        fs::path relative = canonical.lexically_relative(fs::path(volume.mountPoint));
-        std::string text = relative.generic_string();
+        fs::path relative = canonical.lexically_relative(hostPathOf(volume.mountPoint));
+        std::string text = utf8Of(relative);
         if (relative.empty() || text.rfind("..", 0) == 0) {
             return false;
         }
@@ -338,7 +299,7 @@ bool CFolderDiskFiles::locateVolume(std::string& device, std::string& folderOnVo
         // folder (a copy of the disk's files, a mount by a user-space driver) is taken as the
         // volume's root.
         if (mounted &&
-            (mounted->device == device || fs::equivalent(mounted->device, device, error))) {
+            (mounted->device == device || fs::equivalent(hostPathOf(mounted->device), hostPathOf(device), error))) {
             if (!onVolume(*mounted)) {
                 folderOnVolume.clear();
             }
@@ -379,10 +340,12 @@ bool CFolderDiskFiles::clusterChain(std::string_view path, std::vector<std::uint
         return false;
     }
     // The file's clusters and directory entry must be on the device before it is read raw.
-    int fd = ::open(lookup.hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    auto file = CHostFile::open(lookup.hostPath, HostOpen::readWrite, HostFileKinds::regularOnly);
+    if (!file) {
+        file = CHostFile::open(lookup.hostPath, HostOpen::read, HostFileKinds::regularOnly);
+    }
+    if (file) {
+        file->sync();
     }
     std::string volumePath =
         folderOnVolume.empty() ? lookup.diskPath : folderOnVolume + "/" + lookup.diskPath;

@@ -1,58 +1,13 @@
 #include "volume/FolderStream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace korvo {
 
-namespace {
-
-// Reads up to n bytes at the offset; the number read (short only at the end of the file), or
-// -1 on an error.
-long long readAt(int fd, std::uint8_t* data, std::size_t n, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::pread(fd, data + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long long>(done);
-}
-
-bool writeAt(int fd, const std::uint8_t* data, std::size_t n, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t put = ::pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (put == 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
-CFolderStream::CFolderStream(int fd) : fd_(fd), buffer_(new std::uint8_t[kBufferBytes]) {}
+CFolderStream::CFolderStream(std::unique_ptr<CHostFile> file)
+    : file_(std::move(file)), buffer_(new std::uint8_t[kBufferBytes]) {}
 
 CFolderStream::~CFolderStream() {
     close();
@@ -71,7 +26,7 @@ bool CFolderStream::read(void* data, std::size_t n) {
 }
 
 bool CFolderStream::readSlow(void* data, std::size_t n) {
-    if (failed_ || fd_ < 0 || !flush()) {
+    if (failed_ || !file_ || !flush()) {
         return fail();
     }
     auto* out = static_cast<std::uint8_t*>(data);
@@ -88,14 +43,14 @@ bool CFolderStream::readSlow(void* data, std::size_t n) {
         }
         if (n >= kBufferBytes) {
             // A large read goes straight to the caller's memory.
-            long long got = readAt(fd_, out, n, position_);
+            long long got = file_->readAt(position_, out, n);
             if (got < 0 || static_cast<std::size_t>(got) < n) {
                 return fail();
             }
             position_ += n;
             return true;
         }
-        long long got = readAt(fd_, buffer_.get(), kBufferBytes, position_);
+        long long got = file_->readAt(position_, buffer_.get(), kBufferBytes);
         if (got <= 0) {
             buffered_ = Buffered::nothing;
             return fail();
@@ -119,13 +74,13 @@ bool CFolderStream::write(const void* data, std::size_t n) {
 }
 
 bool CFolderStream::writeSlow(const void* data, std::size_t n) {
-    if (failed_ || fd_ < 0 || !flush()) {
+    if (failed_ || !file_ || !flush()) {
         return fail();
     }
     buffered_ = Buffered::nothing;  // file bytes read earlier may be overwritten now
     const auto* in = static_cast<const std::uint8_t*>(data);
     if (n >= kBufferBytes) {
-        if (!writeAt(fd_, in, n, position_)) {
+        if (!file_->writeAt(position_, in, n)) {
             return fail();
         }
         position_ += n;
@@ -144,7 +99,7 @@ bool CFolderStream::flush() {
         return true;
     }
     buffered_ = Buffered::nothing;
-    if (bufferLength_ > 0 && !writeAt(fd_, buffer_.get(), bufferLength_, bufferStart_)) {
+    if (bufferLength_ > 0 && !file_->writeAt(bufferStart_, buffer_.get(), bufferLength_)) {
         bufferLength_ = 0;
         return fail();
     }
@@ -153,7 +108,7 @@ bool CFolderStream::flush() {
 }
 
 bool CFolderStream::seek(std::uint64_t position) {
-    if (failed_ || fd_ < 0 || !flush()) {
+    if (failed_ || !file_ || !flush()) {
         return fail();
     }
     position_ = position;
@@ -161,14 +116,14 @@ bool CFolderStream::seek(std::uint64_t position) {
 }
 
 std::optional<std::uint64_t> CFolderStream::size() {
-    if (fd_ < 0) {
+    if (!file_) {
         return std::nullopt;
     }
-    struct stat status;
-    if (::fstat(fd_, &status) != 0) {
+    const auto fileSize = file_->size();
+    if (!fileSize) {
         return std::nullopt;
     }
-    std::uint64_t length = static_cast<std::uint64_t>(status.st_size);
+    std::uint64_t length = *fileSize;
     if (buffered_ == Buffered::pendingWrites) {
         length = std::max<std::uint64_t>(length, bufferStart_ + bufferLength_);
     }
@@ -176,39 +131,31 @@ std::optional<std::uint64_t> CFolderStream::size() {
 }
 
 bool CFolderStream::truncate(std::uint64_t length) {
-    if (failed_ || fd_ < 0 || !flush()) {
+    if (failed_ || !file_ || !flush()) {
         return fail();
     }
     buffered_ = Buffered::nothing;
-    int result;
-    do {
-        result = ::ftruncate(fd_, static_cast<off_t>(length));
-    } while (result != 0 && errno == EINTR);
-    return result == 0 || fail();
+    return file_->truncate(length) || fail();
 }
 
 bool CFolderStream::sync() {
-    if (failed_ || fd_ < 0 || !flush()) {
+    if (failed_ || !file_ || !flush()) {
         return fail();
     }
-    int result;
-    do {
-        result = ::fsync(fd_);
-    } while (result != 0 && errno == EINTR);
-    return result == 0 || errno == EINVAL || fail();
+    return file_->sync() || fail();
 }
 
 bool CFolderStream::close() {
-    if (fd_ < 0) {
+    if (!file_) {
         return !failed_;
     }
     if (!failed_) {
         flush();
     }
-    if (::close(fd_) != 0 && errno != EINTR) {
+    if (!file_->close()) {
         failed_ = true;
     }
-    fd_ = -1;
+    file_.reset();
     buffered_ = Buffered::nothing;
     bufferLength_ = 0;
     return !failed_;

@@ -1,9 +1,9 @@
 #pragma once
-// A buffered stream of raw bytes over a host file descriptor, used by the folder access. Take
+// A buffered stream of raw bytes over a host file, used by the folder access. Take
 // blocks of 8 to 16 bytes are read and written one call each, so a call that stays inside the
 // buffer costs a few comparisons and a copy; the buffer is allocated once, when the stream is
-// made. Reads refill it with pread, writes collect in it and go out with pwrite when it is full,
-// on a seek, truncate or close.
+// made. Reads refill it from the file, writes collect in it and go out when it is full, on a
+// seek, truncate or close.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "disk/DiskFiles.h"
+#include "wavefile/HostFile.h"
 
 namespace korvo {
 
@@ -18,8 +19,7 @@ class CFolderStream final : public IDiskStream {
 public:
     static constexpr std::size_t kBufferBytes = 64 * 1024;
 
-    // Takes ownership of the open descriptor.
-    explicit CFolderStream(int fd);
+    explicit CFolderStream(std::unique_ptr<CHostFile> file);
     ~CFolderStream() override;
     CFolderStream(const CFolderStream&) = delete;
     CFolderStream& operator=(const CFolderStream&) = delete;
@@ -45,7 +45,7 @@ private:
         return false;
     }
 
-    int fd_;
+    std::unique_ptr<CHostFile> file_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     Buffered buffered_ = Buffered::nothing;
     std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]

@@ -7,11 +7,12 @@
 // and an older one that answers in clusters for a root. Which one is used depends on the platform
 // description; both sit behind IFreeSpaceCalls so that each branch can be tested.
 //
-//   CStatvfsFreeSpace calls;
-//   auto bytes = hostFreeBytes(hostPlatform(), calls, "/media/recorder");
+//   auto calls = hostFreeSpaceCalls();
+//   auto bytes = hostFreeBytes(hostPlatform(), *calls, "/media/recorder");
 //   if (!bytes) { /* unanswered: the caller skips its space check */ }
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,7 +38,11 @@ public:
     virtual std::optional<ClusterFreeSpace> clusterFreeSpace(const std::string& root) = 0;
 };
 
-// Both calls answered by statvfs: blocks available to unprivileged callers × fragment size.
+// The host's own calls: on Windows its two free-space calls, elsewhere statvfs.
+std::unique_ptr<IFreeSpaceCalls> hostFreeSpaceCalls();
+
+// POSIX hosts: both calls answered by statvfs, blocks available to unprivileged callers ×
+// fragment size.
 class CStatvfsFreeSpace final : public IFreeSpaceCalls {
 public:
     bool hasCallerFreeBytes() const override { return true; }

@@ -1,9 +1,5 @@
 #include "wavefile/ChunkStream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,34 +14,17 @@ CChunkStream::~CChunkStream() {
 
 bool CChunkStream::open(const std::string& path, Access access) {
     close();
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    switch (access) {
-        case Access::kRead:
-            flags |= O_RDONLY;
-            break;
-        case Access::kCreate:
-            flags |= O_WRONLY | O_CREAT | O_TRUNC;
-            break;
-        case Access::kUpdate:
-            flags |= O_RDWR;
-            break;
-    }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    const korvo::HostOpen mode = access == Access::kRead     ? korvo::HostOpen::read
+                                 : access == Access::kCreate ? korvo::HostOpen::create
+                                                             : korvo::HostOpen::readWrite;
+    auto file = korvo::CHostFile::open(path, mode, korvo::HostFileKinds::regularOnly);
+    if (!file) {
         return false;
     }
     if (!buffer_) {
         buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize);
     }
-    fd_ = fd;
+    file_ = std::move(file);
     access_ = access;
     failed_ = false;
     pos_ = 0;
@@ -56,14 +35,14 @@ bool CChunkStream::open(const std::string& path, Access access) {
 }
 
 bool CChunkStream::close() {
-    if (fd_ < 0) {
+    if (!file_) {
         return true;
     }
     bool ok = flush();
-    if (::close(fd_) != 0) {
+    if (!file_->close()) {
         ok = false;
     }
-    fd_ = -1;
+    file_.reset();
     state_ = BufferState::kEmpty;
     bufferFill_ = 0;
     return ok;
@@ -80,20 +59,11 @@ bool CChunkStream::flush() {
         bufferFill_ = 0;
         return true;
     }
-    std::size_t done = 0;
-    while (done < bufferFill_) {
-        const ssize_t written =
-            ::pwrite(fd_, buffer_.get() + done, bufferFill_ - done,
-                     static_cast<off_t>(bufferStart_) + static_cast<off_t>(done));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            state_ = BufferState::kEmpty;
-            bufferFill_ = 0;
-            return fail();
-        }
-        done += static_cast<std::size_t>(written);
+    if (bufferFill_ > 0 &&
+        !file_->writeAt(static_cast<std::uint64_t>(bufferStart_), buffer_.get(), bufferFill_)) {
+        state_ = BufferState::kEmpty;
+        bufferFill_ = 0;
+        return fail();
     }
     state_ = BufferState::kEmpty;
     bufferFill_ = 0;
@@ -119,12 +89,12 @@ std::int64_t CChunkStream::length() {
     if (!good()) {
         return -1;
     }
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
+    const auto fileSize = file_->size();
+    if (!fileSize) {
         fail();
         return -1;
     }
-    std::int64_t size = info.st_size;
+    std::int64_t size = static_cast<std::int64_t>(*fileSize);
     if (state_ == BufferState::kWriting) {
         size = std::max<std::int64_t>(size, bufferStart_ + static_cast<std::int64_t>(bufferFill_));
     }
@@ -140,10 +110,7 @@ std::size_t CChunkStream::fillForRead() {
     if (!flush()) {
         return 0;
     }
-    ssize_t got;
-    do {
-        got = ::pread(fd_, buffer_.get(), kBufferSize, static_cast<off_t>(pos_));
-    } while (got < 0 && errno == EINTR);
+    const long long got = file_->readAt(static_cast<std::uint64_t>(pos_), buffer_.get(), kBufferSize);
     if (got <= 0) {
         return 0;
     }

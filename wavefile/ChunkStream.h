@@ -21,6 +21,7 @@
 #include <string>
 
 #include "wavefile/ByteOrder.h"
+#include "wavefile/HostFile.h"
 
 namespace KorvoLib {
 
@@ -43,10 +44,10 @@ public:
     // Writes what is buffered and closes the file; false when either fails. True when the
     // stream was not open.
     bool close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_ != nullptr; }
 
     // Open and no error so far.
-    bool good() const { return fd_ >= 0 && !failed_; }
+    bool good() const { return file_ != nullptr && !failed_; }
     bool failed() const { return failed_; }
     void clearError() { failed_ = false; }
 
@@ -111,7 +112,7 @@ private:
     std::size_t prepareWrite();
 
     ByteOrder order_;
-    int fd_ = -1;
+    std::unique_ptr<korvo::CHostFile> file_;
     Access access_ = Access::kRead;
     bool failed_ = false;
     std::int64_t pos_ = 0;

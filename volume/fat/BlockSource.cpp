@@ -1,13 +1,10 @@
 #include "volume/fat/BlockSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "volume/VolumeDevice.h"
 #include "volume/fat/FatLayout.h"
 
 namespace korvo::fat {
@@ -16,83 +13,73 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
                                                        int* errorNumber) {
     if (errorNumber)
         *errorNumber = 0;
-    int fd = -1;
-    bool openedWritable = false;
-    if (writable) {
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        openedWritable = fd >= 0;
-        if (fd < 0 && errno != EACCES && errno != EROFS && errno != EPERM) {
-            if (errorNumber)
-                *errorNumber = errno;
-            return nullptr;
+    auto fail = [errorNumber](int error) {
+        if (errorNumber)
+            *errorNumber = error;
+        return nullptr;
+    };
+    if (IVolumeDeviceCalls* calls = hostVolumeDeviceCalls()) {
+        if (const auto letter = rawVolumeLetter(path)) {
+            std::string reason;
+            std::unique_ptr<IBlockTarget> volume =
+                CRawVolumeTarget::open(*calls, *letter, writable, reason);
+            if (!volume && writable)
+                volume = CRawVolumeTarget::open(*calls, *letter, false, reason);
+            if (!volume)
+                return fail(EACCES);
+            const std::uint64_t size = volume->size();
+            const bool openedWritable = volume->writable();
+            return std::unique_ptr<FileBlockDevice>(
+                new FileBlockDevice(nullptr, std::move(volume), size, openedWritable));
         }
     }
-    if (fd < 0)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errorNumber)
-            *errorNumber = errno;
-        return nullptr;
+    int error = 0;
+    std::unique_ptr<CHostFile> file;
+    bool openedWritable = false;
+    if (writable) {
+        file = CHostFile::open(path, HostOpen::readWrite, HostFileKinds::regularOrDevice, &error);
+        openedWritable = file != nullptr;
+        if (!file && error != EACCES && error != EROFS && error != EPERM)
+            return fail(error);
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        if (errorNumber)
-            *errorNumber = S_ISDIR(info.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return nullptr;
-    }
-    // Block devices report 0 in st_size; their length comes from seeking to the end.
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end < 0) {
-        if (errorNumber)
-            *errorNumber = errno;
-        ::close(fd);
-        return nullptr;
-    }
+    if (!file)
+        file = CHostFile::open(path, HostOpen::read, HostFileKinds::regularOrDevice, &error);
+    if (!file)
+        return fail(error);
+    const auto size = file->size();
+    if (!size)
+        return fail(EIO);
     return std::unique_ptr<FileBlockDevice>(
-        new FileBlockDevice(fd, static_cast<std::uint64_t>(end), openedWritable));
+        new FileBlockDevice(std::move(file), nullptr, *size, openedWritable));
 }
 
-FileBlockDevice::~FileBlockDevice() {
-    ::close(fd_);
-}
+FileBlockDevice::FileBlockDevice(std::unique_ptr<CHostFile> file,
+                                 std::unique_ptr<IBlockTarget> volume, std::uint64_t size,
+                                 bool writable)
+    : file_(std::move(file)), volume_(std::move(volume)), size_(size), writable_(writable) {}
+
+FileBlockDevice::~FileBlockDevice() = default;
 
 bool FileBlockDevice::readAt(std::uint64_t offset, void* out, std::size_t n) {
     if (offset > size_ || n > size_ - offset)
         return false;
-    auto* bytes = static_cast<std::uint8_t*>(out);
-    while (n > 0) {
-        const ssize_t got = ::pread(fd_, bytes, n, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        offset += static_cast<std::uint64_t>(got);
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
+    if (volume_)
+        return volume_->readAt(offset, out, n);
+    return file_->readAt(offset, out, n) == static_cast<long long>(n);
 }
 
 bool FileBlockDevice::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
     if (!writable_ || offset > size_ || n > size_ - offset)
         return false;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (n > 0) {
-        const ssize_t put = ::pwrite(fd_, bytes, n, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        offset += static_cast<std::uint64_t>(put);
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
+    if (volume_)
+        return volume_->writeAt(offset, data, n);
+    return file_->writeAt(offset, data, n);
 }
 
 bool FileBlockDevice::flush() {
-    return !writable_ || ::fdatasync(fd_) == 0;
+    if (!writable_)
+        return true;
+    return volume_ ? volume_->flush() : file_->syncData();
 }
 
 namespace {

@@ -3,7 +3,7 @@
 //
 // IBlockSource is what read-only code (boot sector, FAT, directory walk, cluster chains) reads
 // through; IBlockTarget adds writing for the FAT image file system. FileBlockDevice implements
-// both over a POSIX file descriptor with pread/pwrite. VolumeWindow shows one partition of a
+// both over a host file, or over a raw volume ("\\.\E:") where the host reaches drives so. VolumeWindow shows one partition of a
 // whole-disk image as if it were a bare volume (offset 0 is the partition's boot sector).
 //
 //   int error = 0;
@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "wavefile/HostFile.h"
 
 namespace korvo::fat {
 
@@ -42,7 +44,7 @@ public:
     virtual bool writable() const = 0;
 };
 
-// A file or block device reached by pread/pwrite.
+// A file, block device or raw volume read and written by byte position.
 class FileBlockDevice final : public IBlockTarget {
 public:
     // Opens read-write when writable is set and the host allows it, else read-only (a
@@ -61,9 +63,10 @@ public:
     bool writable() const override { return writable_; }
 
 private:
-    FileBlockDevice(int fd, std::uint64_t size, bool writable)
-        : fd_(fd), size_(size), writable_(writable) {}
-    int fd_;
+    FileBlockDevice(std::unique_ptr<CHostFile> file, std::unique_ptr<IBlockTarget> volume,
+                    std::uint64_t size, bool writable);
+    std::unique_ptr<CHostFile> file_;
+    std::unique_ptr<IBlockTarget> volume_;  // a raw volume of the host instead of a file
     std::uint64_t size_;
     bool writable_;
 };

@@ -1,8 +1,5 @@
 #include "volume/fat/FatFormat.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -230,12 +227,8 @@ bool formatVolume(IBlockTarget& target, const FormatOptions& options) {
 
 bool formatImageFile(const std::string& path, std::uint64_t volumeBytes,
                      const FormatOptions& options) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool sized = ::ftruncate(fd, static_cast<off_t>(volumeBytes)) == 0;
-    ::close(fd);
-    if (!sized)
+    auto file = CHostFile::open(path, HostOpen::create, HostFileKinds::regularOnly);
+    if (!file || !file->truncate(volumeBytes) || !file->close())
         return false;
     int error = 0;
     auto device = FileBlockDevice::open(path, true, &error);

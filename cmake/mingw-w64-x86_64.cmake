@@ -1,0 +1,18 @@
+# Cross-build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64-posix: the
+# POSIX thread model, which std::thread and std::mutex need).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KORVOWAV_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KORVOWAV_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KORVOWAV_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${KORVOWAV_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KORVOWAV_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The programs run under Wine on the build machine.
+find_program(KORVOWAV_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(KORVOWAV_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KORVOWAV_WINE})
+endif()
