@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
 
 #include "volume/fat/DirectoryImage.h"
@@ -19,10 +20,24 @@ std::pair<std::string_view, std::string_view> splitParent(std::string_view path)
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-void stampEntry(DirectoryEntry& entry, bool creation) {
+// The moment entries are stamped with: now in local time, or the moment SOURCE_DATE_EPOCH gives
+// (seconds since 1970, read as UTC), so that the same commands make the same image bytes.
+bool stampTime(std::tm& local) {
+    if (const char* fixed = std::getenv("SOURCE_DATE_EPOCH"); fixed && *fixed) {
+        char* end = nullptr;
+        const long long seconds = std::strtoll(fixed, &end, 10);
+        if (*end == '\0' && seconds >= 0) {
+            const auto moment = static_cast<std::time_t>(seconds);
+            return gmtime_r(&moment, &local) != nullptr;
+        }
+    }
     const std::time_t now = std::time(nullptr);
+    return localtime_r(&now, &local) != nullptr;
+}
+
+void stampEntry(DirectoryEntry& entry, bool creation) {
     std::tm local{};
-    if (localtime_r(&now, &local) == nullptr)
+    if (!stampTime(local))
         return;
     const int year = std::clamp(local.tm_year + 1900, 1980, 2107);
     const auto date = static_cast<std::uint16_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) |
