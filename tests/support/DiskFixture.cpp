@@ -1,8 +1,5 @@
 #include "tests/support/DiskFixture.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "volume/HostFolder.h"
 
 namespace korvo::test {
 
@@ -59,7 +58,7 @@ void restoreAccess(const fs::path& path) {
     if (!fs::is_directory(fs::symlink_status(path, error))) {
         return;
     }
-    ::chmod(path.c_str(), 0700);
+    fs::permissions(path, fs::perms::owner_all, error);
     for (const auto& entry : fs::directory_iterator(path, error)) {
         restoreAccess(entry.path());
     }
@@ -68,14 +67,11 @@ void restoreAccess(const fs::path& path) {
 }  // namespace
 
 TemporaryFolder::TemporaryFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/korvo-disk-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!::mkdtemp(name.data())) {
-        throw std::runtime_error("cannot make a temporary folder from " + pattern);
+    auto made = makeTemporaryFolder("korvo-disk-");
+    if (!made) {
+        throw std::runtime_error("cannot make a temporary folder");
     }
-    path_ = name.data();
+    path_ = *made;
 }
 
 TemporaryFolder::~TemporaryFolder() {
@@ -83,8 +79,8 @@ TemporaryFolder::~TemporaryFolder() {
         return;
     }
     std::error_code error;
-    restoreAccess(path_);
-    fs::remove_all(path_, error);
+    restoreAccess(hostPathOf(path_));
+    fs::remove_all(hostPathOf(path_), error);
 }
 
 SongListEntry songEntry(SongNumber number, std::string_view name, std::uint8_t flags,
@@ -253,7 +249,11 @@ Bytes takeFileBytes(DiskFamily family, int width, const std::vector<Bytes>& bloc
 }
 
 DiskFixture::DiskFixture(DiskFamily family, bool identifyingFiles) : family_(family) {
-    ::chmod(root().c_str(), 0755);
+    std::error_code ignored;
+    fs::permissions(hostPathOf(root()),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ignored);
     if (identifyingFiles && family != kFamilyNone) {
         writeFile(familyNames(family).identifying, textBytes("recorder system data"));
         writeSongList();
