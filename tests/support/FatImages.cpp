@@ -1,11 +1,11 @@
 #include "tests/support/FatImages.h"
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "tests/support/Processes.h"
 
 namespace korvo::test {
 
@@ -28,15 +28,8 @@ std::string shellQuote(const std::string& text) {
 }
 
 CommandResult runCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    const ShellResult ran = runShell(command + " 2>&1");
+    return CommandResult{ran.status, ran.output};
 }
 
 bool fatToolsAvailable() {

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "tests/support/Processes.h"
+
 namespace korvo::test {
 namespace {
 
@@ -22,24 +24,15 @@ std::string quoted(const std::string& text) {
 }
 
 bool run(const std::string& command) {
-    return std::system((command + " 2>/dev/null").c_str()) == 0;
+    return runShell(command + " 2>/dev/null").status == 0;
 }
 
 std::optional<std::string> output(const std::string& command) {
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
+    ShellResult ran = runShell(command + " 2>/dev/null");
+    if (ran.status != 0) {
         return std::nullopt;
     }
-    std::string text;
-    char chunk[256];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        text.append(chunk, got);
-    }
-    if (pclose(pipe) != 0) {
-        return std::nullopt;
-    }
-    return text;
+    return std::move(ran.output);
 }
 
 const char* kRawFormat = " -t raw -e signed-integer -b 16 -L ";

@@ -5,9 +5,6 @@
 // entries, out-of-range numbers), and an IVolumeFile over such an image whose sectors can be made
 // unreadable. Also the reading of what mshowfat prints, for the tests that use it as an oracle.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "volume/VolumeAccess.h"
+#include "wavefile/HostFile.h"
 #include "volume/fat/BlockSource.h"
 #include "volume/fat/DirectoryWalk.h"
 #include "volume/fat/FatLayout.h"
@@ -66,16 +64,15 @@ public:
 
     // Writes the image to a sparse file.
     bool saveTo(const std::string& path) const {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) return false;
-        bool good = ::ftruncate(fd, static_cast<off_t>(size_)) == 0;
+        auto file = CHostFile::open(path, HostOpen::create, HostFileKinds::regularOnly);
+        if (!file) return false;
+        bool good = file->truncate(size_);
         for (const auto& [index, chunk] : chunks_) {
             const std::uint64_t offset = index * kChunk;
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size_ - offset));
-            good = good && ::pwrite(fd, chunk.data(), n, static_cast<off_t>(offset)) ==
-                               static_cast<ssize_t>(n);
+            good = good && file->writeAt(offset, chunk.data(), n);
         }
-        return ::close(fd) == 0 && good;
+        return file->close() && good;
     }
 
 private:

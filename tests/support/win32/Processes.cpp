@@ -1,0 +1,14 @@
+#include "tests/support/Processes.h"
+
+namespace korvo::test {
+
+// The tools the tests compare against are Linux programs; none runs here.
+int spawnProgram(const std::vector<std::string>&, const std::string&) {
+    return -1;
+}
+
+ShellResult runShell(const std::string&) {
+    return {};
+}
+
+}  // namespace korvo::test
