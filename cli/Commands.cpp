@@ -236,6 +236,11 @@ int commandImport(const Options& options) {
     if (!tracks) {
         return usageError(problem);
     }
+    if (!hasConversionFront() && (options.convert || !options.channels.empty())) {
+        return usageError(std::string(options.convert ? "--convert" : "--channels") +
+                          " needs the conversion front, which this build of korvowav-cli does "
+                          "not have; it imports 16-bit WAV and AIFF files at the song's rate");
+    }
     ImportChoice choice;
     choice.convert = options.convert;
     if (!options.channels.empty()) {
