@@ -97,6 +97,18 @@ std::optional<int> openSong(CTrackConverter& converter, const Options& options) 
     return std::nullopt;
 }
 
+namespace {
+
+// FLAC is written by the conversion front; a build without it has no such file type.
+std::optional<int> flacIfWritable() {
+    if (!hasConversionFront()) {
+        return std::nullopt;
+    }
+    return KorvoLib::Korvo::kWaveTypeFlac;
+}
+
+}  // namespace
+
 std::optional<int> waveTypeFor(const std::string& format, const std::string& path) {
     if (format == "wav") {
         return KorvoLib::Korvo::kWaveTypeRiff;
@@ -105,7 +117,7 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
         return KorvoLib::Korvo::kWaveTypeAiff;
     }
     if (format == "flac") {
-        return KorvoLib::Korvo::kWaveTypeFlac;
+        return flacIfWritable();
     }
     const auto name = path.find_last_of("/\\");
     const auto dot = path.rfind('.');
@@ -121,7 +133,7 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
         return KorvoLib::Korvo::kWaveTypeAiff;
     }
     if (extension == ".flac") {
-        return KorvoLib::Korvo::kWaveTypeFlac;
+        return flacIfWritable();
     }
     return std::nullopt;
 }
