@@ -54,7 +54,8 @@ constexpr GroupTables makeGroupTables(int width) {
             t.highRight[k][l] = low <= 32 ? 32 - low : 255;
         }
         for (int p = 0; p <= kTopParameter; ++p)
-            t.header[p * kChosenLayouts + l] = static_cast<std::int32_t>(headerCode(layout, p, width));
+            t.header[p * kChosenLayouts + l] =
+                static_cast<std::int32_t>(headerCode(layout, p, width));
     }
     return t;
 }
@@ -65,26 +66,51 @@ constexpr std::array<GroupTables, kMaxWidth - kMinWidth + 1> kGroupTables = {
 
 using V = __m256i;
 
-KORVO_AVX2 inline V splat(std::int32_t x) { return _mm256_set1_epi32(x); }
-KORVO_AVX2 inline V either(V x, V y) { return _mm256_or_si256(x, y); }
-KORVO_AVX2 inline V either(V x, V y, V z) { return either(either(x, y), z); }
-KORVO_AVX2 inline V either(V x, V y, V z, V w) { return either(either(x, y), either(z, w)); }
-KORVO_AVX2 inline V both(V x, V y) { return _mm256_and_si256(x, y); }
-KORVO_AVX2 inline V add(V x, V y) { return _mm256_add_epi32(x, y); }
-KORVO_AVX2 inline V sub(V x, V y) { return _mm256_sub_epi32(x, y); }
-KORVO_AVX2 inline V andNot(V x, V notThis) { return _mm256_andnot_si256(notThis, x); }
+KORVO_AVX2 inline V splat(std::int32_t x) {
+    return _mm256_set1_epi32(x);
+}
+KORVO_AVX2 inline V either(V x, V y) {
+    return _mm256_or_si256(x, y);
+}
+KORVO_AVX2 inline V either(V x, V y, V z) {
+    return either(either(x, y), z);
+}
+KORVO_AVX2 inline V either(V x, V y, V z, V w) {
+    return either(either(x, y), either(z, w));
+}
+KORVO_AVX2 inline V both(V x, V y) {
+    return _mm256_and_si256(x, y);
+}
+KORVO_AVX2 inline V add(V x, V y) {
+    return _mm256_add_epi32(x, y);
+}
+KORVO_AVX2 inline V sub(V x, V y) {
+    return _mm256_sub_epi32(x, y);
+}
+KORVO_AVX2 inline V andNot(V x, V notThis) {
+    return _mm256_andnot_si256(notThis, x);
+}
 KORVO_AVX2 inline V select(V mask, V whenSet, V otherwise) {
     return _mm256_blendv_epi8(otherwise, whenSet, mask);
 }
-KORVO_AVX2 inline V equal(V x, V y) { return _mm256_cmpeq_epi32(x, y); }
-KORVO_AVX2 inline V greater(V x, V y) { return _mm256_cmpgt_epi32(x, y); }
-KORVO_AVX2 inline V mean(V x, V y) { return _mm256_srai_epi32(add(x, y), 1); }
-KORVO_AVX2 inline V magnitude(V v) { return _mm256_xor_si256(v, _mm256_srai_epi32(v, 31)); }
+KORVO_AVX2 inline V equal(V x, V y) {
+    return _mm256_cmpeq_epi32(x, y);
+}
+KORVO_AVX2 inline V greater(V x, V y) {
+    return _mm256_cmpgt_epi32(x, y);
+}
+KORVO_AVX2 inline V mean(V x, V y) {
+    return _mm256_srai_epi32(add(x, y), 1);
+}
+KORVO_AVX2 inline V magnitude(V v) {
+    return _mm256_xor_si256(v, _mm256_srai_epi32(v, 31));
+}
 // The magnitude of y less the mean of its neighbours u and w.
-KORVO_AVX2 inline V residual(V y, V u, V w) { return magnitude(sub(y, mean(u, w))); }
+KORVO_AVX2 inline V residual(V y, V u, V w) {
+    return magnitude(sub(y, mean(u, w)));
+}
 KORVO_AVX2 inline V byLayout(const std::int32_t* row, V layout) {
-    return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const V*>(row)),
-                                       layout);
+    return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const V*>(row)), layout);
 }
 
 // The eight blocks' samples, sample k of block b in lane b of y[k].
@@ -117,7 +143,7 @@ KORVO_AVX2 inline void loadTransposed(const std::int16_t* in, V* y) {
 // The level magnitudes without the three terms that use the carried sample, and the parts of
 // the mode requirements built from them.
 struct GroupLevels {
-    V r3, r15, r0;                 // R3, R15, R0 but for the first half's carried-sample terms
+    V r3, r15, r0;  // R3, R15, R0 but for the first half's carried-sample terms
     V needB, needC, needD, needE, needF;  // the requirements' terms without R3, R15, R0
 };
 
@@ -166,8 +192,8 @@ KORVO_AVX2 inline Winner choose(const GroupLevels& l, const V* y, V c) {
     const V r15 = either(l.r15, residual(y[1], c, y[3]));
     const V r0 = either(l.r0, residual(y[0], c, y[1]));
     // 2 * R0, the largest requirement there is where that overflows.
-    const V twoR0 = select(greater(r0, splat(0x3FFFFFFF)), splat(0x7FFFFFFF),
-                           _mm256_slli_epi32(r0, 1));
+    const V twoR0 =
+        select(greater(r0, splat(0x3FFFFFFF)), splat(0x7FFFFFFF), _mm256_slli_epi32(r0, 1));
     const V halfR15 = _mm256_srai_epi32(r15, 1);
     const V quarterR3 = _mm256_srai_epi32(r3, 2);
     const V common = either(halfR15, twoR0);
@@ -345,8 +371,8 @@ KORVO_AVX2 inline void storeBlocks(V firstHigh, V firstLow, V secondHigh, V seco
     static constexpr auto kShuffle = blockShuffle<N>();
     const V control = _mm256_broadcastsi128_si256(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffle.data())));
-    const V first01 = _mm256_unpacklo_epi32(firstLow, firstHigh);   // blocks 0, 1 | 4, 5
-    const V first23 = _mm256_unpackhi_epi32(firstLow, firstHigh);   // blocks 2, 3 | 6, 7
+    const V first01 = _mm256_unpacklo_epi32(firstLow, firstHigh);  // blocks 0, 1 | 4, 5
+    const V first23 = _mm256_unpackhi_epi32(firstLow, firstHigh);  // blocks 2, 3 | 6, 7
     const V second01 = _mm256_unpacklo_epi32(secondLow, secondHigh);
     const V second23 = _mm256_unpackhi_epi32(secondLow, secondHigh);
     const V blocks[4] = {
@@ -365,8 +391,8 @@ KORVO_AVX2 inline void storeBlocks(V firstHigh, V firstLow, V secondHigh, V seco
 }
 
 template <int N>
-KORVO_AVX2 std::int32_t encodeGroups(const std::int16_t* in, std::uint8_t* out,
-                                     std::size_t groups, std::int32_t carried) {
+KORVO_AVX2 std::int32_t encodeGroups(const std::int16_t* in, std::uint8_t* out, std::size_t groups,
+                                     std::int32_t carried) {
     const GroupTables& tables = kGroupTables[N - kMinWidth];
     for (std::size_t g = 0; g < groups; ++g) {
         V y[kBlockSamples];
@@ -396,12 +422,11 @@ KORVO_AVX2 std::int32_t encodeGroups(const std::int16_t* in, std::uint8_t* out,
         V firstHigh, firstLow, secondHigh, secondLow;
         firstHalf.pack(firstHigh, firstLow);
         secondHalf.pack(secondHigh, secondLow);
-        const V code = _mm256_i32gather_epi32(tables.header,
-                                              add(_mm256_slli_epi32(p, 3), step.layout), 4);
+        const V code =
+            _mm256_i32gather_epi32(tables.header, add(_mm256_slli_epi32(p, 3), step.layout), 4);
         firstHigh = either(firstHigh, _mm256_slli_epi32(both(code, splat(0xF0)), 24));
         secondHigh = either(secondHigh, _mm256_slli_epi32(both(code, splat(0x0F)), 28));
-        storeBlocks<N>(firstHigh, firstLow, secondHigh, secondLow,
-                       out + g * kGroupBlocks * 2 * N);
+        storeBlocks<N>(firstHigh, firstLow, secondHigh, secondLow, out + g * kGroupBlocks * 2 * N);
         carried = _mm256_extract_epi32(secondHalf.s[7], 7);
     }
     return carried;
