@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
+#include <QDrag>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,9 +31,11 @@
 #include "app/PreviewPlayer.h"
 #include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
+#include "app/TrackDrag.h"
 #include "controls/Artwork.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
+#include "tests/support/CliRunner.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FaultyDiskFiles.h"
@@ -93,7 +97,7 @@ std::array<std::string, kVirtualTracks> namedTracks() {
     return names;
 }
 
-class KorvoWavDlgTest : public testing::Test {
+class KorvoWavDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
@@ -707,6 +711,113 @@ TEST_F(KorvoWavDlgTest, ExportAllWritesEveryTrackWithDataIntoItsOwnNamedFile) {
               500u * 16);
     EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{20}));
     EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote 2 files into "));
+}
+
+// Drags a track button with the left button past the start drag distance, as a user does.
+void dragOut(CTrackButton& button, int distance = QApplication::startDragDistance() + 2) {
+    const QPoint from(2, button.height() / 2);
+    QTest::mousePress(&button, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&button, from + QPoint(distance, 0));
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, from + QPoint(distance, 0));
+}
+
+// What reaches the drop target of a track button's drag, in place of a real drop.
+struct RecordedDrags {
+    void listen(CKorvoWavDlg& window) {
+        window.dragSource()->setDragRunner([this](QDrag& drag) {
+            urls.push_back(drag.mimeData()->urls());
+            if (!urls.back().isEmpty() && urls.back().first().isLocalFile()) {
+                const QString path = urls.back().first().toLocalFile();
+                QFile file(path);
+                contents.push_back(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+            }
+            return Qt::CopyAction;
+        });
+    }
+    std::vector<QList<QUrl>> urls;
+    std::vector<QByteArray> contents;  // read during the drag, as a file manager copies
+};
+
+TEST_F(KorvoWavDlgTest, DraggedTrackCarriesTheCommandLinesExportOfThatTrackAlone) {
+    auto disk = twoSongDisk();
+    QString dragFolder;
+    {
+        auto window = makeWindow();
+        window->selectDisk(QString::fromStdString(disk->root()));
+        click(*window, 0);
+        click(*window, 9);
+        RecordedDrags drags;
+        drags.listen(*window);
+        dragOut(button(*window, 9));
+        EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+        ASSERT_EQ(drags.urls.size(), 1u);
+        ASSERT_EQ(drags.urls[0].size(), 1);
+        const QFileInfo file(drags.urls[0][0].toLocalFile());
+        EXPECT_EQ(file.fileName(), "2.2 2 - 2.wav");
+        EXPECT_TRUE(file.isFile());
+        // The drag leaves the pair selected; the press of a drag is no click.
+        EXPECT_EQ(window->selection(), (std::vector<int>{0, 9}));
+        EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{0, 9}));
+        EXPECT_FALSE(button(*window, 9).isDown());
+        EXPECT_TRUE(window->statusLine()->text().startsWith("Dragged out 2.2 2 - 2.wav: 1 channel"))
+            << window->statusLine()->text().toStdString();
+
+        const std::string byCli = folder.filePath("cli.wav").toStdString();
+        const auto result = testing::runCli({"export", disk->root(), "--song", "1", "--track",
+                                             "2.2", "--output", byCli, "--quiet"});
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        QFile cli(QString::fromStdString(byCli));
+        ASSERT_TRUE(cli.open(QIODevice::ReadOnly));
+        EXPECT_EQ(drags.contents[0], cli.readAll());
+        dragFolder = window->dragFolder();
+        ASSERT_TRUE(file.absoluteFilePath().startsWith(dragFolder));
+    }
+    EXPECT_FALSE(QFileInfo::exists(dragFolder));  // the window's temporary folder goes with it
+}
+
+TEST_F(KorvoWavDlgTest, ClicksAndDragsFromEmptyTracksSelectAndStartNoDrag) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    RecordedDrags drags;
+    drags.listen(*window);
+    dragOut(button(*window, 1));                                         // no data
+    dragOut(button(*window, 9), QApplication::startDragDistance() - 2);  // too short a way
+    EXPECT_TRUE(drags.urls.empty());
+    EXPECT_EQ(window->selection(), (std::vector<int>{1, 9}));
+    EXPECT_TRUE(window->dragFolder().isEmpty());
+}
+
+TEST_F(KorvoWavDlgTest, CancelledExportOfADragStartsNoDragAndKeepsNoFile) {
+    DiskFixture disk(kFamilyKrv);
+    disk.addSong(test::songEntry(0, "LONG"));
+    test::EventListDescription events;
+    events.chains[9] = {test::takeEvent(9, 0, 20000, 0x0002)};
+    disk.setEvents(0, events);
+    disk.addTake(0, 0x0002, test::patternBlocks(5, 20000));
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk.root()));
+    RecordedDrags drags;
+    drags.listen(*window);
+    // Runs at the first event handling inside the export, when the shown percent changes.
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<CProgressDialog*>(widget)) {
+                QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+            }
+        }
+    });
+    dragOut(button(*window, 9));
+    EXPECT_TRUE(drags.urls.empty());
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    EXPECT_EQ(window->statusLine()->text(), "Export cancelled: nothing was dragged.");
+    ASSERT_FALSE(window->dragFolder().isEmpty());
+    QStringList left;
+    for (QDirIterator it(window->dragFolder(), QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        left << it.next();
+    }
+    EXPECT_TRUE(left.isEmpty()) << left.join("|").toStdString();
 }
 
 TEST_F(KorvoWavDlgTest, PlayingWithoutAnAudioOutputSaysSoAtOnce) {
