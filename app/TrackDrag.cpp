@@ -84,12 +84,11 @@ void CTrackDragSource::dragOut(CTrackButton& button) {
     Qt::DropAction action = Qt::IgnoreAction;
     // Let go while the file was written: a drag now would drop it wherever the next click is.
     if (QGuiApplication::mouseButtons() & Qt::LeftButton) {
-        auto* drag = new QDrag(&button);
+        auto* drag = new QDrag(&button);  // Qt deletes it once the drag has ended
         drag->setMimeData(fileData(path));
         drag->setPixmap(button.grab());
         drag->setHotSpot(QPoint(button.width() / 2, button.height() / 2));
         action = runner_(*drag);
-        drag->deleteLater();
         button.setDown(false);
     }
     dragging_ = false;

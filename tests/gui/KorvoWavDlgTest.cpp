@@ -810,7 +810,7 @@ TEST_F(KorvoWavDlgTest, CancelledExportOfADragStartsNoDragAndKeepsNoFile) {
     dragOut(button(*window, 9));
     EXPECT_TRUE(drags.urls.empty());
     EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
-    EXPECT_EQ(window->statusLine()->text(), "Export cancelled: nothing was dragged.");
+    EXPECT_EQ(window->statusLine()->text().toStdString(), "Export cancelled: nothing was dragged.");
     ASSERT_FALSE(window->dragFolder().isEmpty());
     QStringList left;
     for (QDirIterator it(window->dragFolder(), QDir::Files, QDirIterator::Subdirectories);
