@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <random>
 
@@ -180,7 +181,7 @@ TEST(FolderDiskFiles, RenameNeverReplacesAnotherFile) {
 TEST(FolderDiskFiles, RefusedAccessIsNotReportedAsMissing) {
     DiskFixture disk(kFamilyNone);
     disk.writeFile("LOCKED/INSIDE.KRV", {1});
-    ::chmod(disk.hostPath("LOCKED").c_str(), 0);
+    std::filesystem::permissions(disk.hostPath("LOCKED"), std::filesystem::perms::none);
     {
         test::Unprivileged scope;
         if (!scope.effective()) {
