@@ -1,7 +1,8 @@
 #pragma once
-// The host's side of volume access on Linux: the block device behind a mounted folder, opening
-// and identifying the FAT volume on a device or image, the cluster chain of a file on it, and the
-// bytes an unprivileged caller may still write under a path.
+// The host's side of volume access: the device behind a mounted folder (on Linux the block
+// device the mount table names, on Windows the drive's volume file "\\.\E:"), opening and
+// identifying the FAT volume on a device or image, the cluster chain of a file on it, and the
+// bytes the caller may still write under a path.
 //
 // The disk model's folder access calls these; the FAT image file system reaches the same volume
 // through its own code.
@@ -21,7 +22,8 @@
 
 namespace korvo {
 
-// The block device (and mount point) behind a mounted folder, from /proc/self/mountinfo.
+// The device (and mount point) behind a mounted folder: from /proc/self/mountinfo on Linux, the
+// drive holding it on Windows.
 struct MountedVolume {
     std::string device;
     std::string mountPoint;
