@@ -138,6 +138,19 @@ std::optional<int> waveTypeFor(const std::string& format, const std::string& pat
     return std::nullopt;
 }
 
+std::string fileTypeProblem(const std::string& path) {
+    if (!hasConversionFront()) {
+        const std::string types = "this build writes WAV and AIFF (no FLAC)";
+        return path.empty() ? "--format takes wav or aiff: " + types
+                            : "cannot write '" + path + "': name it .wav, .aif or .aiff, or " +
+                                  "give --format wav|aiff; " + types;
+    }
+    return path.empty() ? std::string("--format takes wav, aiff or flac")
+                        : "cannot tell the file type from '" + path +
+                              "'; name it .wav, .aif, .aiff or .flac, or give --format "
+                              "wav|aiff|flac";
+}
+
 bool showProgress(const Options& options) {
     return !options.quiet && standardErrorIsTerminal();
 }

@@ -70,6 +70,8 @@ std::optional<int> openSong(CTrackConverter& converter, const Options& options);
 
 // The wave file type from --format, else from the file's extension (.wav, .aif, .aiff, .flac).
 std::optional<int> waveTypeFor(const std::string& format, const std::string& path);
+// Why waveTypeFor found no type for the path (or for --format alone when the path is empty).
+std::string fileTypeProblem(const std::string& path);
 bool showProgress(const Options& options);
 // One export run as the window's export command runs it; the exit status.
 int exportTracks(CTrackConverter& converter, const Options& options,

@@ -131,8 +131,7 @@ int commandExport(const Options& options) {
     }
     const auto fileType = waveTypeFor(options.format, options.output);
     if (!fileType) {
-        return usageError("cannot tell the file type from '" + options.output +
-                          "'; name it .wav, .aif, .aiff or .flac, or give --format wav|aiff|flac");
+        return usageError(fileTypeProblem(options.output));
     }
     if (options.group != 0) {
         return exportGroup(options, *tracks, *fileType);
@@ -158,7 +157,7 @@ int commandExportAll(const Options& options) {
     const std::string format = options.format.empty() ? "wav" : options.format;
     const auto fileType = waveTypeFor(format, "");
     if (!fileType) {
-        return usageError("--format takes wav, aiff or flac");
+        return usageError(fileTypeProblem(""));
     }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {

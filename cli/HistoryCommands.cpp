@@ -217,8 +217,7 @@ int commandExportTake(const Options& options) {
     }
     const auto fileType = waveTypeFor(options.format, options.output);
     if (!fileType) {
-        return usageError("cannot tell the file type from '" + options.output +
-                          "'; name it .wav, .aif, .aiff or .flac, or give --format wav|aiff|flac");
+        return usageError(fileTypeProblem(options.output));
     }
     CTrackConverter converter;
     if (auto failed = openSong(converter, options)) {
