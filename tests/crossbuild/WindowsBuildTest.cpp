@@ -278,6 +278,10 @@ protected:
 TEST_P(WindowsBuild, EveryCommandPrintsAndWritesTheSame) {
     sameOnDisk("info", {"--json"});
     sameOnDisk("songs", {});
+    if (GetParam().partitioned) {
+        sameOnDisk("songs", {"--partition", "1", "--json"});
+        sameOnDisk("songs", {"--partition", "2"}, kStatusNotKorvoDisk);
+    }
     sameOnDisk("tracks", {"--song", "1", "--json"});
     sameOnDisk("history", {"--song", "1", "--json"});
     sameOnDisk("history", {"--song", "1", "--orphans"});
