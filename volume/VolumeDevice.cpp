@@ -26,8 +26,8 @@ bool readThroughSectors(IVolumeDeviceCalls& calls, IVolumeDeviceCalls::Handle vo
     while (n > 0) {
         const std::uint64_t first = offset / sectorBytes * sectorBytes;
         const std::size_t skip = static_cast<std::size_t>(offset - first);
-        const std::size_t span = std::min(buffer.size(), (skip + n + sectorBytes - 1) /
-                                                             sectorBytes * sectorBytes);
+        const std::size_t span =
+            std::min(buffer.size(), (skip + n + sectorBytes - 1) / sectorBytes * sectorBytes);
         if (!calls.readSectors(volume, first, buffer.data(), span)) {
             return false;
         }
@@ -193,8 +193,8 @@ bool CRawVolumeTarget::writeAt(std::uint64_t offset, const void* data, std::size
     while (n > 0) {
         const std::uint64_t first = offset / sectorBytes_ * sectorBytes_;
         const std::size_t skip = static_cast<std::size_t>(offset - first);
-        const std::size_t span = std::min(sector_.size(), (skip + n + sectorBytes_ - 1) /
-                                                              sectorBytes_ * sectorBytes_);
+        const std::size_t span =
+            std::min(sector_.size(), (skip + n + sectorBytes_ - 1) / sectorBytes_ * sectorBytes_);
         const std::size_t part = std::min(n, span - skip);
         // Sectors only partly covered keep the bytes around the written ones.
         if ((skip != 0 || part % sectorBytes_ != 0) &&

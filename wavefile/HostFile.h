@@ -30,7 +30,7 @@ enum class HostOpen {
 
 // What open accepts besides regular files.
 enum class HostFileKinds {
-    regularOnly,     // a folder, device or pipe is refused (EISDIR, ENODEV)
+    regularOnly,      // a folder, device or pipe is refused (EISDIR, ENODEV)
     regularOrDevice,  // also block devices and raw volumes, not folders
     anything,         // also a folder (read only), for holding a lock on it
 };

@@ -1,5 +1,5 @@
 #include <windows.h>
-#include <io.h>
+
 #include <shellapi.h>
 
 #include <atomic>

@@ -227,8 +227,9 @@ protected:
         while (equal && a && b) {
             a.read(left.data(), static_cast<std::streamsize>(left.size()));
             b.read(right.data(), static_cast<std::streamsize>(right.size()));
-            equal = a.gcount() == b.gcount() &&
-                    std::memcmp(left.data(), right.data(), static_cast<std::size_t>(a.gcount())) == 0;
+            equal =
+                a.gcount() == b.gcount() &&
+                std::memcmp(left.data(), right.data(), static_cast<std::size_t>(a.gcount())) == 0;
         }
         EXPECT_TRUE(equal && a.eof() && b.eof()) << "the images differ after " << after;
     }
@@ -287,8 +288,8 @@ TEST_P(WindowsBuild, EveryCommandPrintsAndWritesTheSame) {
     sameOnDisk("history", {"--song", "1", "--orphans"});
 
     for (const std::string name : {"both tracks.wav", "both tracks.aif"}) {
-        same({"export", linuxImage(), "--song", "1", "--track", "1.1", "--track", "2.1",
-              "--output", linuxDir_ + "/" + name},
+        same({"export", linuxImage(), "--song", "1", "--track", "1.1", "--track", "2.1", "--output",
+              linuxDir_ + "/" + name},
              {"export", drivePath(windowsImage()), "--song", "1", "--track", "1.1", "--track",
               "2.1", "--output", drivePath(windowsDir_ + "/" + name)});
         expectSameFile(name);
@@ -304,9 +305,9 @@ TEST_P(WindowsBuild, EveryCommandPrintsAndWritesTheSame) {
           drivePath(windowsDir_ + "/orphan.aiff")});
     expectSameFile("orphan.aiff");
     // The Windows program also takes the Linux form of a path (Wine maps it to Z:).
-    same({"export-all", linuxImage(), "--song", "1", "--output-dir", linuxDir_ + "/all tracks"},
-         {"export-all", windowsImage(), "--song", "1", "--output-dir",
-          windowsDir_ + "/all tracks"});
+    same(
+        {"export-all", linuxImage(), "--song", "1", "--output-dir", linuxDir_ + "/all tracks"},
+        {"export-all", windowsImage(), "--song", "1", "--output-dir", windowsDir_ + "/all tracks"});
     expectSameFile("all tracks/1.1 1 - 1.wav");
     expectSameFile("all tracks/2.1 2 - 1.wav");
 
@@ -323,8 +324,9 @@ TEST_P(WindowsBuild, EveryCommandPrintsAndWritesTheSame) {
                kStatusFailedReadWave);
     expectSameImages("every command");
     // Without the conversion front the Windows program refuses what only the front can do.
-    EXPECT_EQ(programs_.windows({"import", drivePath(windowsImage()), "--song", "2", "--track",
-                                 "3.1", drivePath(wave()), "--channels", "2"})
+    EXPECT_EQ(programs_
+                  .windows({"import", drivePath(windowsImage()), "--song", "2", "--track", "3.1",
+                            drivePath(wave()), "--channels", "2"})
                   .status,
               64);
 }

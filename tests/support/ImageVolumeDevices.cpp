@@ -122,8 +122,8 @@ bool ImageVolumeDevices::readSectors(Handle volume, std::uint64_t offset, std::u
     return open && aligned(offset, length) && open->device->readAt(offset, out, length);
 }
 
-bool ImageVolumeDevices::writeSectors(Handle volume, std::uint64_t offset,
-                                      const std::uint8_t* data, std::size_t length) {
+bool ImageVolumeDevices::writeSectors(Handle volume, std::uint64_t offset, const std::uint8_t* data,
+                                      std::size_t length) {
     Open* open = handle(volume);
     if (!open || !aligned(offset, length)) {
         return false;

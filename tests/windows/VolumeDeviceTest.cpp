@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(FatTypes, WindowsRawVolume,
 
 TEST(WindowsRawVolumeFile, MissingOrEmptyFileHasNoChain) {
     test::TemporaryFolder folder;
-    const std::string image = makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 0);
+    const std::string image =
+        makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 0);
     ImageVolumeDevices devices;
     devices.addDrive('E', image, DriveType::removable);
     CRawVolumeFile volumeFile(devices, 'E');
@@ -143,7 +144,8 @@ TEST(WindowsRawVolumeFile, DriveWithoutMediumDoesNotOpen) {
 // locked and dismounted before the first write; what lands there is a sound FAT volume.
 TEST(WindowsRawVolumeTarget, WritesOnlyAfterLockAndDismount) {
     test::TemporaryFolder folder;
-    const std::string image = makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 100);
+    const std::string image =
+        makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 100);
     ImageVolumeDevices devices;
     devices.addDrive('E', image, DriveType::removable);
     std::string reason;
@@ -175,7 +177,8 @@ TEST(WindowsRawVolumeTarget, WritesOnlyAfterLockAndDismount) {
 
 TEST(WindowsRawVolumeTarget, BusyDriveIsNotWrittenAndSaysWhy) {
     test::TemporaryFolder folder;
-    const std::string image = makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 100);
+    const std::string image =
+        makeImage(folder.path(), {fat::FatType::fat16, 32768, 160ull << 20}, 100);
     ImageVolumeDevices devices;
     devices.addDrive('E', image, DriveType::removable);
     devices.setBusy('E', true);

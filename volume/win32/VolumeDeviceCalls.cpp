@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <winioctl.h>
 
 #include <mutex>
@@ -44,9 +45,9 @@ public:
 
     Handle openVolume(char letter, bool writable) override {
         const std::wstring name = L"\\\\.\\" + std::wstring(1, static_cast<wchar_t>(letter)) + L":";
-        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0),
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    0, nullptr);
+        HANDLE handle =
+            CreateFileW(name.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0),
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             return kNoHandle;
         }
@@ -72,8 +73,8 @@ public:
     std::optional<std::uint64_t> lengthInfo(Handle volume) override {
         GET_LENGTH_INFORMATION information{};
         DWORD returned = 0;
-        if (!DeviceIoControl(handleOf(volume), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0,
-                             &information, sizeof information, &returned, nullptr)) {
+        if (!DeviceIoControl(handleOf(volume), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &information,
+                             sizeof information, &returned, nullptr)) {
             return std::nullopt;
         }
         return static_cast<std::uint64_t>(information.Length.QuadPart);

@@ -1,6 +1,7 @@
 #include "wavefile/HostFile.h"
 
 #include <windows.h>
+
 #include <winioctl.h>
 
 #include "wavefile/win32/WideText.h"
@@ -25,13 +26,12 @@ std::unique_ptr<CHostFile> CHostFile::open(const std::string& path, HostOpen mod
     if (errorNumber) {
         *errorNumber = 0;
     }
-    const DWORD access =
-        mode == HostOpen::read ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE);
+    const DWORD access = mode == HostOpen::read ? GENERIC_READ : (GENERIC_READ | GENERIC_WRITE);
     const DWORD disposition = mode == HostOpen::create ? CREATE_ALWAYS : OPEN_EXISTING;
     // Others may read, write, rename and delete alongside, as POSIX descriptors allow.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL |
-                        (kinds == HostFileKinds::anything ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    const DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | (kinds == HostFileKinds::anything ? FILE_FLAG_BACKUP_SEMANTICS : 0);
     HANDLE handle = CreateFileW(win32::wideOf(path).c_str(), access, share, nullptr, disposition,
                                 flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
