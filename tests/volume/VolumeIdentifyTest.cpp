@@ -2,11 +2,11 @@
 // refused instead of being divided by or read past.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
+#include "tests/support/Unprivileged.h"
 #include "tests/volume/VolumeTestImages.h"
 #include "volume/ClusterChain.h"
 #include "volume/HostVolume.h"
@@ -139,10 +139,12 @@ TEST_F(VolumeDeviceFile, ReasonsNameTheDeviceAndWhatIsWrong) {
 }
 
 TEST_F(VolumeDeviceFile, UnreadableDeviceIsReportedAsPermissionDenied) {
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root: every file is readable";
+    if (!test::Unprivileged().effective())
+        GTEST_SKIP() << "cannot drop root privileges to make file permissions apply";
     TestFatImage fat(TestFatImage::fat16(40000));
     ASSERT_TRUE(fat.image().saveTo(path("locked.img")));
     std::filesystem::permissions(path("locked.img"), std::filesystem::perms::none);
+    test::Unprivileged scope;
     std::string reason;
     EXPECT_FALSE(checkVolumeDevice(path("locked.img"), 0, reason));
     EXPECT_EQ(reason, "cannot read " + path("locked.img") + ": Permission denied");
