@@ -338,6 +338,42 @@ INSTANTIATE_TEST_SUITE_P(Images, WindowsBuild,
                                            Shape{"WholeDisk", fat::FatType::fat16, 32768, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The folder route: a recorder disk's files in a host folder, read through the host's file
+// calls (UTF-16 on Windows), exported the same.
+TEST(WindowsBuildFolder, FolderDiskListsAndExportsTheSame) {
+    if (wineProgram().empty() || !fs::exists(windowsProgram())) {
+        GTEST_SKIP() << "wine64 or " << windowsProgram() << " missing: run 'make windows' first";
+    }
+    DiskFixture disk{kFamilyKrv};
+    const std::string root = recorderFolder(disk);
+    TemporaryFolder work;
+    Programs programs(work.path());
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"songs", "--json"}, {"tracks", "--song", "1", "--json"}}) {
+        std::vector<std::string> onLinux{command[0], root};
+        std::vector<std::string> onWindows{command[0], drivePath(root)};
+        onLinux.insert(onLinux.end(), command.begin() + 1, command.end());
+        onWindows.insert(onWindows.end(), command.begin() + 1, command.end());
+        const ProgramRun linuxRun = programs.linux(onLinux);
+        const ProgramRun windowsRun = programs.windows(onWindows);
+        EXPECT_EQ(linuxRun.status, 0) << linuxRun.err;
+        EXPECT_EQ(windowsRun.status, 0) << windowsRun.err;
+        EXPECT_EQ(windowsRun.out, linuxRun.out);
+    }
+    const std::string linuxWave = work.path() + "/från linux.wav";
+    const std::string windowsWave = work.path() + "/från windows.wav";
+    ASSERT_EQ(programs
+                  .linux({"export", root, "--song", "1", "--track", "1.1", "--track", "2.1",
+                          "--output", linuxWave})
+                  .status,
+              0);
+    const ProgramRun exported =
+        programs.windows({"export", drivePath(root), "--song", "1", "--track", "1.1", "--track",
+                          "2.1", "--output", drivePath(windowsWave)});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_TRUE(readHostFile(linuxWave) == readHostFile(windowsWave));
+}
+
 TEST(WindowsBuildDemo, MakeDemoDiskWritesTheSameImage) {
     if (wineProgram().empty() || !fs::exists(windowsProgram())) {
         GTEST_SKIP() << "wine64 or " << windowsProgram() << " missing: run 'make windows' first";
