@@ -639,7 +639,8 @@ void CMountedDisk::readAheadLoop() {
         readAheadRun_.reset();
         lock.unlock();
         for (std::uint32_t k = 0; k < kReadAheadRuns; ++k) {
-            if (std::uint64_t{index + k} * kBlocksPerRun >= track.blocks || !run(track, index + k)) {
+            if (std::uint64_t{index + k} * kBlocksPerRun >= track.blocks ||
+                !run(track, index + k)) {
                 break;
             }
         }
@@ -707,7 +708,7 @@ long CMountedDisk::readTrack(const TrackView& track, char* out, std::size_t size
 }
 
 std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::cachedRun(const TrackView& track,
-                                                                       std::uint32_t index) {
+                                                                        std::uint32_t index) {
     std::lock_guard lock(mutex_);
     for (auto at = runs_.begin(); at != runs_.end(); ++at) {
         const DecodedRun& cached = **at;
@@ -721,7 +722,7 @@ std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::cachedRun(const Tr
 }
 
 std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::run(const TrackView& track,
-                                                                 std::uint32_t index) {
+                                                                  std::uint32_t index) {
     if (auto cached = cachedRun(track, index)) {
         return cached;
     }
@@ -757,7 +758,7 @@ std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::run(const TrackVie
 
 // Decodes one run of blocks as an export does; decodeMutex_ is held.
 std::shared_ptr<CMountedDisk::DecodedRun> CMountedDisk::decodeRun(const TrackView& track,
-                                                                 std::uint32_t index) {
+                                                                  std::uint32_t index) {
     const std::uint32_t first = index * kBlocksPerRun;
     const std::uint32_t end = std::min(track.blocks, first + kBlocksPerRun);
     const auto folder = std::find_if(songs_.begin(), songs_.end(),

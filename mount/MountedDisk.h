@@ -154,9 +154,9 @@ private:
     std::string diskJson_;
     std::map<std::uint64_t, std::unique_ptr<Handle>> handles_;
     std::uint64_t nextHandle_ = 1;
-    std::list<std::unique_ptr<TrackCursor>> cursors_;             // under decodeMutex_
-    std::list<std::shared_ptr<DecodedRun>> runs_;                 // under mutex_
-    std::vector<std::shared_ptr<DecodedRun>> spareRuns_;          // under mutex_
+    std::list<std::unique_ptr<TrackCursor>> cursors_;     // under decodeMutex_
+    std::list<std::shared_ptr<DecodedRun>> runs_;         // under mutex_
+    std::vector<std::shared_ptr<DecodedRun>> spareRuns_;  // under mutex_
     std::map<std::pair<SongNumber, int>, std::shared_ptr<const std::vector<char>>> headers_;
     struct timespec mounted_ {};
     std::thread readAhead_;
