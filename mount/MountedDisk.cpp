@@ -243,6 +243,13 @@ void CMountedDisk::log(const std::string& line) const {
 
 bool CMountedDisk::load(std::string& problem) {
     std::scoped_lock lock(decodeMutex_, mutex_);
+    // What an interrupted write left (a copy into a mount that was killed, say) is settled
+    // before the tree is built: opening a song on a writable disk does that.
+    if (!settings_.readOnly && converter_.refreshSongList()) {
+        for (const auto& [number, entry] : *converter_.songList()) {
+            converter_.refreshSong(number);
+        }
+    }
     return rebuild(problem);
 }
 
