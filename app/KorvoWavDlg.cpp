@@ -4,10 +4,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QShortcut>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,6 +30,7 @@
 #include "app/PreviewPlayer.h"
 #include "app/ProgressDialog.h"
 #include "app/RecentImages.h"
+#include "app/TrackDrag.h"
 #include "app/TrackDrop.h"
 #include "app/TrackSamples.h"
 #include "app/WaveformStrip.h"
@@ -127,6 +130,10 @@ CKorvoWavDlg::CKorvoWavDlg(IMessageBox* messages, QWidget* parent)
     });
     drops_ = new CTrackDropTarget(
         matrix_, [this](int v, const QString& path) { importDropped(v, path); }, this);
+    drags_ = new CTrackDragSource(
+        matrix_, [this](int) { noteSelectionAtPress(); },
+        [this](int v) { return exportForDrag(v); }, this);
+    connect(drags_, &CTrackDragSource::dragged, this, &CKorvoWavDlg::trackDragged);
     fillDriveList();
     fillSongList(false);
     updateTrackView(false);
@@ -795,30 +802,16 @@ void CKorvoWavDlg::exportAll() {
     int written = 0;
     bool stopped = false;
     for (const int v : tracksWithData(*converter_.song())) {
-        converter_.setSelectedTracks({static_cast<std::uint8_t>(v)});
-        converter_.computeExportRange();
-        converter_.setOutputWave(
-            QDir(folder).filePath(exportAllFileName(*converter_.song(), v)).toStdString(),
-            KorvoLib::Korvo::kWaveTypeRiff);
-        bool exported = false;
-        {
-            CProgressDialog progress;
-            if (progress.create(QString("Processing %1.%2...").arg(trackOf(v)).arg(vtrackOf(v)),
-                                this)) {
-                converter_.setProgress(&progress);
-                exported = converter_.runExport();
-                converter_.setProgress(nullptr);
-            }
-        }
-        if (!exported) {
+        bool cut = false;
+        if (!exportTrack(v, QDir(folder).filePath(exportAllFileName(*converter_.song(), v)),
+                         cut)) {
             converter_.setSelectedTracks(selected);
             showStatus(converter_.status());
             stopped = true;
             break;
         }
         ++written;
-        const BlockRange range = converter_.blockRange();
-        if (converter_.wave().frames < std::uint64_t{range.end - range.start} * kFramesPerBlock) {
+        if (cut) {
             stopped = true;  // cancelled: the shorter file stays, the rest is not written
             break;
         }
@@ -830,6 +823,86 @@ void CKorvoWavDlg::exportAll() {
                       .arg(written == 1 ? "" : "s")
                       .arg(QDir::toNativeSeparators(folder).toHtmlEscaped(),
                            QUrl::fromLocalFile(folder).toString()));
+}
+
+bool CKorvoWavDlg::exportTrack(int v, const QString& path, bool& cut) {
+    converter_.setSelectedTracks({static_cast<std::uint8_t>(v)});
+    converter_.computeExportRange();
+    converter_.setOutputWave(path.toStdString(), KorvoLib::Korvo::kWaveTypeRiff);
+    bool exported = false;
+    {
+        CProgressDialog progress;
+        if (progress.create(QString("Processing %1.%2...").arg(trackOf(v)).arg(vtrackOf(v)),
+                            this)) {
+            converter_.setProgress(&progress);
+            exported = converter_.runExport();
+            converter_.setProgress(nullptr);
+        }
+    }
+    const BlockRange range = converter_.blockRange();
+    cut = exported &&
+          converter_.wave().frames < std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    return exported;
+}
+
+QString CKorvoWavDlg::dragFolder() const {
+    return dragFolder_ && dragFolder_->isValid() ? dragFolder_->path() : QString();
+}
+
+void CKorvoWavDlg::noteSelectionAtPress() {
+    selectionAtPress_ = selection_;
+}
+
+QString CKorvoWavDlg::exportForDrag(int v) {
+    // A drag is no click: the selection stays as it was before the press.
+    if (selection_ != selectionAtPress_) {
+        selection_ = selectionAtPress_;
+        applySelection();
+    }
+    stopPlaying();
+    const CSong* loaded = converter_.song();
+    if (loaded == nullptr ||
+        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true) ||
+        !converter_.song()->used(v)) {
+        return {};
+    }
+    if (!dragFolder_) {
+        dragFolder_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/korvowav-drag-XXXXXX");
+    }
+    // A folder per drag: a file manager may still be copying the file of an earlier drag.
+    const QString place = dragFolder_->filePath(QString::number(++dragCount_));
+    if (!dragFolder_->isValid() || !QDir().mkpath(place)) {
+        showText("No temporary folder for the dragged file could be made.");
+        return {};
+    }
+    const QString path = QDir(place).filePath(exportAllFileName(*converter_.song(), v));
+    const std::vector<std::uint8_t> selected = converter_.selectedTracks();
+    bool cut = false;
+    const bool exported = exportTrack(v, path, cut);
+    converter_.setSelectedTracks(selected);
+    if (!exported) {
+        showStatus(converter_.status());
+        return {};
+    }
+    if (cut) {
+        QFile::remove(path);  // a part of the track is no file worth dropping anywhere
+        setStatusLine("Export cancelled: nothing was dragged.");
+        return {};
+    }
+    return path;
+}
+
+void CKorvoWavDlg::trackDragged(int v, const QString& path, Qt::DropAction action) {
+    const QString name = QFileInfo(path).fileName().toHtmlEscaped();
+    if (action == Qt::IgnoreAction) {
+        setStatusLine(QString("%1 was not dropped anywhere.").arg(name));
+        return;
+    }
+    const CSong* song = converter_.song();
+    const std::uint64_t frames =
+        song == nullptr ? 0 : std::uint64_t{song->events().trackExtent(v).end} * kFramesPerBlock;
+    setStatusLine(QString("Dragged out %1: 1 channel, %2.")
+                      .arg(name, seconds(frames, song == nullptr ? 0 : song->sampleRate())));
 }
 
 void CKorvoWavDlg::showHistory() {

@@ -29,12 +29,14 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTemporaryDir;
 
 namespace korvo {
 
 class CConvertButton;
 class CHistoryDlg;
 class CPreviewPlayer;
+class CTrackDragSource;
 class CTrackDropTarget;
 class CWaveformStrip;
 
@@ -124,6 +126,11 @@ public:
     void exportAll();
     // Asks for the folder of Export all (a folder dialog unless replaced); empty: cancelled.
     void setFolderChooser(std::function<QString()> chooser) { folderChooser_ = std::move(chooser); }
+    // Drags of track buttons out to a file manager (TrackDrag.h); each writes its virtual track
+    // alone into a folder of its own under a temporary folder the window removes when it ends.
+    CTrackDragSource* dragSource() const { return drags_; }
+    // The temporary folder of the dragged files; empty before the first drag.
+    QString dragFolder() const;
     // Plays the selected virtual tracks from the strip's play position, or stops.
     void togglePlay();
     void stopPlaying();
@@ -151,6 +158,13 @@ private:
     // Shows the selection on the buttons and hands it to the engine.
     void applySelection();
     void refreshWaveform();
+    // Virtual track v alone into a RIFF WAVE file with the progress window; false on failure
+    // (status in the converter). cut: Cancel kept a shorter file. The selection is the caller's.
+    bool exportTrack(int v, const QString& path, bool& cut);
+    void noteSelectionAtPress();
+    // The file a drag of virtual track v carries; empty when none was written.
+    QString exportForDrag(int v);
+    void trackDragged(int v, const QString& path, Qt::DropAction action);
     void markPlaying(bool playing);
     void setStatusLine(const QString& text);
     static QString trackToolTip(const CSong& song, int virtualTrack);
@@ -186,6 +200,10 @@ private:
     CWaveformStrip* strip_ = nullptr;
     CPreviewPlayer* player_ = nullptr;
     CTrackDropTarget* drops_ = nullptr;
+    CTrackDragSource* drags_ = nullptr;
+    std::unique_ptr<QTemporaryDir> dragFolder_;
+    int dragCount_ = 0;
+    std::vector<int> selectionAtPress_;
     QPushButton* playButton_ = nullptr;
     QPushButton* exportAllButton_ = nullptr;
     QPushButton* openButton_ = nullptr;

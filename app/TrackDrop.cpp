@@ -47,7 +47,9 @@ bool CTrackDropTarget::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto* drag = static_cast<QDragMoveEvent*>(event);
-            if (button->isEnabled() && !droppedWave(drag->mimeData()).isEmpty()) {
+            // A track dragged out of this window is not imported back into it by a slip.
+            if (button->isEnabled() && drag->source() == nullptr &&
+                !droppedWave(drag->mimeData()).isEmpty()) {
                 drag->setDropAction(Qt::CopyAction);
                 drag->accept();
             } else {
@@ -58,7 +60,7 @@ bool CTrackDropTarget::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Drop: {
             auto* drop = static_cast<QDropEvent*>(event);
             const QString path = droppedWave(drop->mimeData());
-            if (!button->isEnabled() || path.isEmpty()) {
+            if (!button->isEnabled() || drop->source() != nullptr || path.isEmpty()) {
                 drop->ignore();
                 return true;
             }

@@ -1,7 +1,8 @@
 #pragma once
 // Wave files dropped on the track buttons: a single local WAV or AIFF file dropped on an enabled
 // button is handed to the window, which imports it into that virtual track as the Import
-// button would. Anything else is refused while it is dragged, so the pointer shows it.
+// button would. Anything else, and a track dragged out of this very window, is refused while it
+// is dragged, so the pointer shows it.
 //
 //   CTrackDropTarget drops(matrix, [this](int v, const QString& path) { importDropped(v, path); });
 

@@ -5,7 +5,9 @@
 //   build/bin/bench_codec --benchmark_filter=Snr            the quality figures only
 //
 // Decode and encode report items_per_second in samples, one block per call (BM_Decode,
-// BM_Encode) and in runs of a cluster's worth of blocks (BM_DecodeRun, BM_EncodeRun);
+// BM_Encode) and in runs of a cluster's worth of blocks (BM_DecodeRun, BM_EncodeRun, the entry
+// points the engine uses; their second argument names the kernel, and the AVX2 encoder takes a
+// run eight blocks at a time, which one-block calls cannot);
 // BM_MemcpySamples copies the same 16-bit sample bytes (2 bytes a sample), so the ratio of the two
 // rates compares the codec with moving the audio once. BM_RoundTripSnr reports snr_dB as a counter.
 

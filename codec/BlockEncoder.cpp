@@ -9,6 +9,7 @@
 #include "codec/Avx2.h"
 #include "codec/BitString.h"
 #include "codec/BlockFormat.h"
+#include "codec/BlockGroupEncoder.h"
 #include "codec/Kernel.h"
 #include "codec/Prediction.h"
 
@@ -682,10 +683,21 @@ std::int32_t encodeBlocks(BlockEncoder& state, const std::int16_t* in, std::uint
 }
 
 #if KORVO_CODEC_HAS_AVX2
+// Whole groups of eight blocks go through the group kernel; the last blocks of the run (at
+// least one, and enough for the group's last 16-byte store) one at a time.
 template <int N>
 KORVO_AVX2 std::int32_t encodeBlocksAvx2(BlockEncoder& state, const std::int16_t* in,
                                          std::uint8_t* out, std::size_t blocks,
                                          std::int32_t carried) {
+    constexpr std::size_t kLastBlocks = (16 + 2 * N - 1) / (2 * N);
+    if (blocks > kLastBlocks) {
+        const std::size_t groups = (blocks - kLastBlocks) / block::kGroupBlocks;
+        const std::size_t grouped = groups * block::kGroupBlocks;
+        carried = block::encodeBlockGroupsAvx2(in, out, groups, carried, N);
+        in += grouped * block::kBlockSamples;
+        out += grouped * 2 * N;
+        blocks -= grouped;
+    }
     KORVO_ENCODE_BLOCKS(encodeWideAvx2)
 }
 #endif

@@ -27,9 +27,11 @@ std::string hostFileName(const std::string& text) {
 
 std::string exportAllFileName(const CSong& song, int virtualTrack, const std::string& extension) {
     const std::string& stored = song.name(virtualTrack);
+    const std::string name = stored.substr(0, stored.find('\0'));
+    // An unnamed virtual track is plain "T.V", with no space before the extension.
     return hostFileName(std::to_string(trackOf(virtualTrack)) + "." +
-                        std::to_string(vtrackOf(virtualTrack)) + " " +
-                        stored.substr(0, stored.find('\0')) + extension);
+                        std::to_string(vtrackOf(virtualTrack)) + (name.empty() ? "" : " ") +
+                        name + extension);
 }
 
 std::string toRecorderCharacters(const std::string& text) {

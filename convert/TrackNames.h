@@ -25,8 +25,8 @@ bool isRecorderDisplayable(std::string_view text);
 // systems refuse in names become '_'.
 std::string hostFileName(const std::string& text);
 
-// The file "export all" writes for a virtual track of the song: "T.V NAME" and the extension,
-// made a host file name.
+// The file "export all" writes for a virtual track of the song: "T.V NAME" ("T.V" when it has
+// no name) and the extension, made a host file name.
 std::string exportAllFileName(const CSong& song, int virtualTrack, const std::string& extension);
 
 // Replaces every character outside 7-bit ASCII (a whole UTF-8 sequence counts as one) by '_'.

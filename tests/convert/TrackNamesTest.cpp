@@ -30,5 +30,12 @@ TEST(ImportedTrackName, CharactersTheRecorderCannotShowBecomeUnderscores) {
     EXPECT_EQ(toRecorderCharacters("a\xffz"), "a_z");
 }
 
+TEST(ExportAllFileName, NamedTrackGetsItsNameAndAnUnnamedOneNoTrailingSpace) {
+    CSong song(SongListEntry{}, kFamilyQmt);
+    song.setName(9, std::string("VOX/1\0\0\0", 8));  // a slot's zero bytes after the text
+    EXPECT_EQ(exportAllFileName(song, 9, ".wav"), "2.2 VOX_1.wav");
+    EXPECT_EQ(exportAllFileName(song, 63, ".aif"), "8.8.aif");
+}
+
 }  // namespace
 }  // namespace korvo

@@ -1,20 +1,24 @@
 #include <QApplication>
+#include <QAudioDevice>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMenu>
 #include <QMimeData>
-#include <QUrl>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -27,13 +31,16 @@
 #include "app/ConvertButton.h"
 #include "app/KorvoWavDlg.h"
 #include "app/PreviewPlayer.h"
-#include "controls/Preferences.h"
 #include "app/ProgressDialog.h"
+#include "app/TrackDrag.h"
 #include "controls/Artwork.h"
+#include "controls/Preferences.h"
 #include "controls/WaveFileDialog.h"
 #include "tests/gui/RecorderImage.h"
+#include "tests/support/CliRunner.h"
 #include "tests/support/DiskFixture.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/FatImages.h"
 #include "tests/support/FaultyDiskFiles.h"
 #include "volume/OpenDisk.h"
 #include "wavefile/WaveFile.h"
@@ -93,7 +100,7 @@ std::array<std::string, kVirtualTracks> namedTracks() {
     return names;
 }
 
-class KorvoWavDlgTest : public testing::Test {
+class KorvoWavDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
@@ -123,6 +130,30 @@ protected:
         second.chains[20] = {test::takeEvent(20, 0, 100, 0x0004)};
         disk->setEvents(1, second);
         return disk;
+    }
+    // A KRV disk whose one song holds `blocks` blocks of audio on 2.2.
+    static std::unique_ptr<DiskFixture> longDisk(std::uint32_t blocks) {
+        auto disk = std::make_unique<DiskFixture>(kFamilyKrv);
+        disk->addSong(test::songEntry(0, "LONG"));
+        test::EventListDescription events;
+        events.chains[9] = {test::takeEvent(9, 0, blocks, 0x0002)};
+        disk->setEvents(0, events);
+        disk->addTake(0, 0x0002, test::patternBlocks(5, blocks));
+        return disk;
+    }
+    // Drags the track button past `distance` with the left button; the URLs a drop gets.
+    static QList<QUrl> dragOut(CKorvoWavDlg& window, int v,
+                               int distance = QApplication::startDragDistance() + 2) {
+        QList<QUrl> urls;
+        window.dragSource()->setDragRunner([&urls](QDrag& drag) {
+            urls = drag.mimeData()->urls();
+            return Qt::CopyAction;
+        });
+        const QPoint from(2, button(window, v).height() / 2);
+        QTest::mousePress(&button(window, v), Qt::LeftButton, {}, from);
+        QTest::mouseMove(&button(window, v), from + QPoint(distance, 0));
+        QTest::mouseRelease(&button(window, v), Qt::LeftButton, {}, from + QPoint(distance, 0));
+        return urls;
     }
     // A QMT disk (with names in its song file) of one song.
     std::unique_ptr<DiskFixture> namedDisk(std::uint8_t flags = test::kRate44100) {
@@ -490,14 +521,9 @@ TEST_F(KorvoWavDlgTest, ExportWritesTheChosenWaveWithProgress) {
 }
 
 TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
-    DiskFixture disk(kFamilyKrv);
-    disk.addSong(test::songEntry(0, "LONG"));
-    test::EventListDescription events;
-    events.chains[9] = {test::takeEvent(9, 0, 20000, 0x0002)};
-    disk.setEvents(0, events);
-    disk.addTake(0, 0x0002, test::patternBlocks(5, 20000));
+    auto disk = longDisk(20000);
     auto window = makeWindow();
-    window->selectDisk(QString::fromStdString(disk.root()));
+    window->selectDisk(QString::fromStdString(disk->root()));
     click(*window, 9);
     const QString target = folder.filePath("long.wav");
     bool ownerDisabledDuringRun = false;
@@ -526,8 +552,8 @@ TEST_F(KorvoWavDlgTest, CancelInTheProgressWindowIsNoticedDuringALongExport) {
     // Export moves whole runs of blocks: what was written before the cancel is a small part.
     EXPECT_LT(QFileInfo(target).size(), full / 4);
     EXPECT_GT(QFileInfo(target).size(), 44);
-    EXPECT_TRUE(window->statusLine()->text().startsWith(
-        "Export cancelled: kept a shorter long.wav of "))
+    EXPECT_TRUE(
+        window->statusLine()->text().startsWith("Export cancelled: kept a shorter long.wav of "))
         << window->statusLine()->text().toStdString();
 }
 
@@ -707,6 +733,93 @@ TEST_F(KorvoWavDlgTest, ExportAllWritesEveryTrackWithDataIntoItsOwnNamedFile) {
               500u * 16);
     EXPECT_EQ(window->converter().selectedTracks(), (std::vector<std::uint8_t>{20}));
     EXPECT_TRUE(window->statusLine()->text().startsWith("Wrote 2 files into "));
+}
+
+TEST_F(KorvoWavDlgTest, DraggedTrackCarriesTheCommandLinesExportOfThatTrackAlone) {
+    auto disk = twoSongDisk();
+    QString dragged;
+    {
+        auto window = makeWindow();
+        window->selectDisk(QString::fromStdString(disk->root()));
+        click(*window, 0);
+        click(*window, 9);
+        const QList<QUrl> urls = dragOut(*window, 9);
+        ASSERT_EQ(urls.size(), 1) << messages.texts.join("|").toStdString();
+        dragged = urls[0].toLocalFile();
+        EXPECT_EQ(QFileInfo(dragged).fileName(), "2.2 2 - 2.wav");
+        // The press of a drag is no click: the pair stays selected.
+        EXPECT_EQ(window->selection(), (std::vector<int>{0, 9}));
+        EXPECT_TRUE(
+            window->statusLine()->text().startsWith("Dragged out 2.2 2 - 2.wav: 1 channel"));
+        const std::string byCli = folder.filePath("cli.wav").toStdString();
+        const auto result = testing::runCli({"export", disk->root(), "--song", "1", "--track",
+                                             "2.2", "--output", byCli, "--quiet"});
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(test::readHostFile(dragged.toStdString()), test::readHostFile(byCli));
+    }
+    EXPECT_FALSE(QFileInfo::exists(dragged));  // the window's temporary folder goes with it
+}
+
+TEST_F(KorvoWavDlgTest, ClicksAndDragsFromEmptyTracksSelectAndStartNoDrag) {
+    auto disk = twoSongDisk();
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    EXPECT_TRUE(dragOut(*window, 1).isEmpty());  // no data
+    EXPECT_TRUE(dragOut(*window, 9, QApplication::startDragDistance() - 2).isEmpty());
+    EXPECT_EQ(window->selection(), (std::vector<int>{1, 9}));
+    EXPECT_TRUE(window->dragFolder().isEmpty());
+}
+
+TEST_F(KorvoWavDlgTest, CancelledExportOfADragStartsNoDragAndKeepsNoFile) {
+    auto disk = longDisk(20000);
+    auto window = makeWindow();
+    window->selectDisk(QString::fromStdString(disk->root()));
+    // Runs at the first event handling inside the export, when the shown percent changes.
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<CProgressDialog*>(widget)) {
+                QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+            }
+        }
+    });
+    EXPECT_TRUE(dragOut(*window, 9).isEmpty());
+    EXPECT_EQ(window->statusLine()->text().toStdString(), "Export cancelled: nothing was dragged.");
+    EXPECT_FALSE(
+        QDirIterator(window->dragFolder(), QDir::Files, QDirIterator::Subdirectories).hasNext());
+}
+
+// Through the real drag and drop of a display (ctest runs it under Xvfb as gui_real_drag).
+TEST_F(KorvoWavDlgTest, RealDragDroppedBackOnTheWindowImportsNothing) {
+    if (QGuiApplication::platformName() != "xcb") {
+        GTEST_SKIP() << "needs a display with real drag and drop";
+    }
+    auto disk = longDisk(4000);  // over a second: an import of it would be taken
+    auto window = makeWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->selectDisk(QString::fromStdString(disk->root()));
+    QWindow* handle = window->windowHandle();
+    const QPoint from = button(*window, 9).mapTo(window.get(), QPoint(2, 4));
+    const QPoint to = button(*window, 20).mapTo(window.get(), QPoint(4, 4));
+    // The drag's own event loop runs inside the move below: drop on 3.5 until it is taken.
+    bool ended = false;
+    std::function<void()> drop = [&] {
+        QTimer::singleShot(300, window.get(), [&] {
+            if (!ended) {
+                QTest::mouseMove(handle, to);
+                QTest::mouseRelease(handle, Qt::LeftButton, {}, to);
+                drop();
+            }
+        });
+    };
+    drop();
+    QTest::mousePress(handle, Qt::LeftButton, {}, from);
+    QTest::mouseMove(handle, from + QPoint(QApplication::startDragDistance() + 3, 0));
+    ended = true;
+    QTest::qWait(200);  // what the drop may have queued, and the drag's deletion
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join("|").toStdString();
+    EXPECT_FALSE(button(*window, 20).hasData());
+    EXPECT_EQ(window->statusLine()->text().toStdString(),
+              "2.2 2 - 2.wav was not dropped anywhere.");
 }
 
 TEST_F(KorvoWavDlgTest, PlayingWithoutAnAudioOutputSaysSoAtOnce) {
