@@ -179,6 +179,8 @@ struct CMountedDisk::Handle {
     int fd = -1;
     WaveTarget target;
     bool dirty = false;
+    // Track data: where the last read ended, to tell a sequential reader from a random one.
+    std::uint64_t lastEnd = 0;
 };
 
 // A reader left where the last decoded run ended, so that a sequential read goes on without a
@@ -598,11 +600,20 @@ long CMountedDisk::read(std::uint64_t handle, char* out, std::size_t size, std::
         }
     }
     const long result = readTrack(view, out, size, offset);
-    // A sequential reader asks for the next runs soon.
+    // A sequential reader asks for the next runs soon; a read at a random offset decodes only
+    // what it needs. The kernel's requests of one reader may come a little out of order.
     if (result > 0) {
         std::lock_guard lock(mutex_);
+        const auto open = handles_.find(handle);
+        if (open == handles_.end()) {
+            return result;
+        }
+        constexpr std::uint64_t kNear = 2 * std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
+        const std::uint64_t lastEnd = open->second->lastEnd;
+        const bool sequential = offset + kNear >= lastEnd && offset <= lastEnd + kNear;
+        open->second->lastEnd = offset + static_cast<std::uint64_t>(result);
         const auto header = headers_.find({view.song, view.virtualTrack});
-        if (header != headers_.end() && offset + result > header->second->size()) {
+        if (sequential && header != headers_.end() && offset + result > header->second->size()) {
             const std::uint64_t runBytes = std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
             const std::uint64_t last = offset + result - 1 - header->second->size();
             readAhead(view, static_cast<std::uint32_t>(last / runBytes + 1));
