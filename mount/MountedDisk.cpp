@@ -569,8 +569,11 @@ int CMountedDisk::startStaging(const SongFolder& folder, const std::string& path
 
 long CMountedDisk::read(std::uint64_t handle, char* out, std::size_t size, std::uint64_t offset) {
     TrackView view;
-    {
-        std::lock_guard lock(mutex_);
+    long result = -ESTALE;
+    // A write (an import, a rename) may replace the tree while the runs are decoded: the read
+    // is then made again from the new tree.
+    for (int attempt = 0; attempt < 3 && result == -ESTALE; ++attempt) {
+        std::unique_lock lock(mutex_);
         const auto open = handles_.find(handle);
         if (open == handles_.end()) {
             return -EBADF;
@@ -598,8 +601,9 @@ long CMountedDisk::read(std::uint64_t handle, char* out, std::size_t size, std::
                 view.sampleRate = folder.song->sampleRate();
             }
         }
+        lock.unlock();
+        result = readTrack(view, out, size, offset);
     }
-    const long result = readTrack(view, out, size, offset);
     // A sequential reader asks for the next runs soon; a read at a random offset decodes only
     // what it needs. The kernel's requests of one reader may come a little out of order.
     if (result > 0) {
@@ -712,6 +716,10 @@ long CMountedDisk::readTrack(const TrackView& track, char* out, std::size_t size
         const auto index = static_cast<std::uint32_t>(data / kRunBytes);
         const auto decoded = run(track, index);
         if (!decoded) {
+            std::lock_guard lock(mutex_);
+            if (generation_ != track.generation) {
+                return -ESTALE;  // asked again from the new tree
+            }
             return done > 0 ? static_cast<long>(done) : -EIO;
         }
         const std::uint64_t within = data - std::uint64_t{index} * kRunBytes;
