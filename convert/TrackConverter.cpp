@@ -101,7 +101,8 @@ bool CTrackConverter::refreshSong(SongNumber number) {
     // that every command starts from exactly the old song or exactly the new one, and what it
     // left is cleared. That takes the disk to itself: while another program reads it, and on a
     // read-only disk, the song is read as its commit record says it is (CSong::read).
-    if (check == kDiskWritable && lockForWriting()) {
+    const std::string folder = songFolderName(family_, number);
+    if (check == kDiskWritable && showsInterruptedWrite(*disk_, folder) && lockForWriting()) {
         recoverInterruptedWrites(number);
         endWriting();
     }

@@ -400,6 +400,14 @@ bool recoverInterruptedWrites(IDiskFiles& disk, const std::vector<std::string>& 
     return interrupted ? disk.reclaimLostClusters(freed) && settled : settled;
 }
 
+bool showsInterruptedWrite(IDiskFiles& disk, const std::string& songFolder) {
+    if (disk.exists(inFolder(songFolder, kCommitRecordFileName)) == FileExistence::present) {
+        return true;
+    }
+    const auto names = disk.listFiles(songFolder);
+    return names && std::any_of(names->begin(), names->end(), isTemporaryTakeName);
+}
+
 bool removeTemporaryTake(IDiskFiles& disk, const std::string& path) {
     // A take that cannot be cut is removed all the same; its clusters then stay lost until the
     // next recovery.

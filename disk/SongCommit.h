@@ -86,6 +86,8 @@ SongWriteRecovery finishSongWrite(IDiskFiles& disk, const std::string& songFolde
 // recorder left it. Needs the disk to itself and no take of the caller's being written. False
 // when something could not be settled (the write may go on; the next one tries again).
 bool recoverInterruptedWrites(IDiskFiles& disk, const std::vector<std::string>& songFolders);
+// Whether the song folder shows an interrupted write: a commit record or a temporary take.
+bool showsInterruptedWrite(IDiskFiles& disk, const std::string& songFolder);
 
 // Removes a temporary take: first cut to nothing (its clusters freed once its entry no longer
 // names them), then its entry. An interruption between the two leaves the empty temporary, and
