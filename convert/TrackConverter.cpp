@@ -1,6 +1,7 @@
 #include "convert/TrackConverter.h"
 
 #include "disk/DiskLayout.h"
+#include "disk/SongCommit.h"
 #include "disk/Status.h"
 #include "volume/DiskLock.h"
 #include "volume/OpenDisk.h"
@@ -97,10 +98,13 @@ bool CTrackConverter::refreshSong(SongNumber number) {
         return false;
     }
     // A song write that was interrupted is finished (or dropped) before the song is read, so
-    // that every command starts from exactly the old song or exactly the new one. On a
-    // read-only disk the song is read as its commit record says it is (CSong::read).
-    if (check == kDiskWritable) {
-        finishSongWrite(*disk_, songFolderName(family_, number));
+    // that every command starts from exactly the old song or exactly the new one, and what it
+    // left is cleared. That takes the disk to itself: while another program reads it, and on a
+    // read-only disk, the song is read as its commit record says it is (CSong::read).
+    const std::string folder = songFolderName(family_, number);
+    if (check == kDiskWritable && showsInterruptedWrite(*disk_, folder) && lockForWriting()) {
+        recoverInterruptedWrites(number);
+        endWriting();
     }
     auto song = std::make_unique<CSong>(entry->second, family_);
     if (!song->read(*disk_)) {
@@ -131,6 +135,7 @@ bool CTrackConverter::writeSong(int parts) {
         status_ = kStatusCantWriteDisk;
         return false;
     }
+    recoverInterruptedWrites();
     const bool written = song_ && disk_ && song_->write(*disk_, parts);
     endWriting();
     if (!written) {
@@ -147,6 +152,19 @@ bool CTrackConverter::lockForWriting() {
         return true;  // no disk open: the write fails on its own
     }
     return lock_->change(CDiskLock::Mode::exclusive, lockProblem_);
+}
+
+void CTrackConverter::recoverInterruptedWrites(std::optional<SongNumber> only) {
+    if (!disk_ || !songList_) {
+        return;
+    }
+    std::vector<std::string> folders;
+    for (const auto& [number, entry] : *songList_) {
+        if (!only || *only == number) {
+            folders.push_back(songFolderName(family_, number));
+        }
+    }
+    korvo::recoverInterruptedWrites(*disk_, folders);
 }
 
 void CTrackConverter::endOperation() {

@@ -176,6 +176,9 @@ private:
     // The exclusive lock for a write, and back to the shared one after it.
     bool lockForWriting();
     void endWriting();
+    // Settles what interrupted writes left in one song folder, or in all of them before a write
+    // (recoverInterruptedWrites in disk/SongCommit.h); the exclusive lock is held.
+    void recoverInterruptedWrites(std::optional<SongNumber> only = std::nullopt);
     void endOperation();
     // Held for the length of one public operation; the lock goes when the outermost one ends.
     class OperationLock {

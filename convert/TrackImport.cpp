@@ -205,6 +205,8 @@ bool CTrackConverter::checkImport() {
         status_ = kStatusCantWriteDisk;
         return false;
     }
+    // Before the free space is counted: what an interrupted write left is freed first.
+    recoverInterruptedWrites();
     if (const auto free = disk_->freeBytes()) {
         std::uint64_t needed = neededDiskBytes();
         if (wave_.channels != selected_.size()) {

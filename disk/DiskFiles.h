@@ -96,6 +96,17 @@ public:
         return std::nullopt;
     }
 
+    // Frees the clusters that the FAT marks as used but that no file or folder reaches, what a
+    // write cut off between allocating and naming its clusters leaves; `freed` counts them.
+    // Only for a disk that shows such an interruption (a commit record, temporary takes), and
+    // with no file of its open for writing. False when the volume is not sound enough to tell
+    // lost clusters from used ones; nothing is freed then. Disks reached through a host folder
+    // leave allocation to the host's FAT driver: nothing to do.
+    virtual bool reclaimLostClusters(std::uint32_t& freed) {
+        freed = 0;
+        return true;
+    }
+
     // Bytes the caller may still write on the disk; nullopt when that cannot be learnt.
     virtual std::optional<std::uint64_t> freeBytes() = 0;
 

@@ -268,24 +268,32 @@ bool carryOut(IDiskFiles& disk, const std::string& folder, const SongCommit& com
     return true;
 }
 
+// Cut to nothing before it goes, as a temporary take is (removeTemporaryTake): an interruption
+// between the two leaves an empty record, which reads as incomplete and is dropped, and which
+// tells the next write to look for lost clusters.
 bool removeRecord(IDiskFiles& disk, const std::string& folder) {
     const std::string path = inFolder(folder, kCommitRecordFileName);
-    return disk.remove(path) && disk.syncFolder(folder);
+    return removeTemporaryTake(disk, path) && disk.syncFolder(folder);
 }
 
-void removeTemporaryTakes(IDiskFiles& disk, const std::string& folder,
-                          const std::vector<TakeRename>& keep) {
+// True when every temporary take that is not kept is gone; `found` tells whether there was any.
+bool removeTemporaryTakes(IDiskFiles& disk, const std::string& folder,
+                          const std::vector<TakeRename>& keep, bool& found) {
+    found = false;
     const auto names = disk.listFiles(folder);
     if (!names) {
-        return;
+        return false;
     }
+    bool removed = true;
     for (const std::string& name : *names) {
         const bool kept = std::any_of(keep.begin(), keep.end(),
                                       [&](const TakeRename& take) { return take.from == name; });
         if (!kept && isTemporaryTakeName(name)) {
-            disk.remove(inFolder(folder, name));
+            found = true;
+            removed = removeTemporaryTake(disk, inFolder(folder, name)) && removed;
         }
     }
+    return removed;
 }
 
 }  // namespace
@@ -376,6 +384,40 @@ SongWriteRecovery finishSongWrite(IDiskFiles& disk, const std::string& songFolde
     return SongWriteRecovery::finished;
 }
 
+bool recoverInterruptedWrites(IDiskFiles& disk, const std::vector<std::string>& songFolders) {
+    bool interrupted = false;
+    bool settled = true;
+    for (const std::string& folder : songFolders) {
+        if (disk.exists(inFolder(folder, kCommitRecordFileName)) == FileExistence::present) {
+            interrupted = true;
+            settled = finishSongWrite(disk, folder) != SongWriteRecovery::failed && settled;
+        }
+        bool temporaries = false;
+        settled = removeTemporaryTakes(disk, folder, {}, temporaries) && settled;
+        interrupted = interrupted || temporaries;
+    }
+    std::uint32_t freed = 0;
+    return interrupted ? disk.reclaimLostClusters(freed) && settled : settled;
+}
+
+bool showsInterruptedWrite(IDiskFiles& disk, const std::string& songFolder) {
+    if (disk.exists(inFolder(songFolder, kCommitRecordFileName)) == FileExistence::present) {
+        return true;
+    }
+    const auto names = disk.listFiles(songFolder);
+    return names && std::any_of(names->begin(), names->end(), isTemporaryTakeName);
+}
+
+bool removeTemporaryTake(IDiskFiles& disk, const std::string& path) {
+    // A take that cannot be cut is removed all the same; its clusters then stay lost until the
+    // next recovery.
+    if (auto take = disk.open(path, OpenMode::update)) {
+        take->truncate(0);
+        take->close();
+    }
+    return disk.remove(path);
+}
+
 bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const SongCommit& commit,
                      bool& committed) {
     committed = false;
@@ -387,7 +429,8 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     if (finishSongWrite(disk, songFolder) == SongWriteRecovery::failed) {
         return false;
     }
-    removeTemporaryTakes(disk, songFolder, commit.takes);
+    bool leftovers = false;
+    removeTemporaryTakes(disk, songFolder, commit.takes, leftovers);
     const std::string listPath = inFolder(songFolder, "EVENTLS0.KRV");
     std::optional<std::uint64_t> grownFrom;
     // A write that stops before the commit point leaves the files as they were: the growth of

@@ -78,6 +78,22 @@ enum class SongWriteRecovery {
 // Finishes or drops an interrupted song write of the folder.
 SongWriteRecovery finishSongWrite(IDiskFiles& disk, const std::string& songFolder);
 
+// What interrupted writes left on the whole disk, settled before a command writes it: in every
+// song folder the record finished or dropped and the temporary takes removed, then, only when
+// one of those was found, the clusters that no file reaches freed (a take whose clusters were
+// allocated when the write was cut off, before its entry named them). A disk that shows no
+// interruption is never changed, so a volume the recorder left with lost clusters stays as the
+// recorder left it. Needs the disk to itself and no take of the caller's being written. False
+// when something could not be settled (the write may go on; the next one tries again).
+bool recoverInterruptedWrites(IDiskFiles& disk, const std::vector<std::string>& songFolders);
+// Whether the song folder shows an interrupted write: a commit record or a temporary take.
+bool showsInterruptedWrite(IDiskFiles& disk, const std::string& songFolder);
+
+// Removes a temporary take: first cut to nothing (its clusters freed once its entry no longer
+// names them), then its entry. An interruption between the two leaves the empty temporary, and
+// with it the evidence that recoverInterruptedWrites looks for.
+bool removeTemporaryTake(IDiskFiles& disk, const std::string& path);
+
 // Steps 1 to 5 above. `committed` tells whether the record became durable: from then on the
 // new song stands on the disk (a failure after it is finished by the next open), and the
 // temporary takes it names must not be deleted.

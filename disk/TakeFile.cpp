@@ -4,6 +4,7 @@
 
 #include "disk/DiskLayout.h"
 #include "disk/Song.h"
+#include "disk/SongCommit.h"
 
 namespace korvo {
 
@@ -223,7 +224,7 @@ CTakeWriter::CTakeWriter(IDiskFiles& disk, const TakeGeometry& geometry, const C
 CTakeWriter::~CTakeWriter() {
     take_.close();
     if (!completed_ && !handedOver_ && take_.createdFile()) {
-        disk_.remove(take_.path());
+        removeTemporaryTake(disk_, take_.path());
     }
 }
 

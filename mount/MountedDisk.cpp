@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,8 @@ constexpr const char* kSongJson = "song.json";
 constexpr std::uint32_t kBlocksPerRun = 4096;
 constexpr std::size_t kCachedRuns = 32;
 constexpr std::size_t kCursors = 8;
+// How many runs past the one just read are decoded ahead for a sequential reader.
+constexpr std::uint32_t kReadAheadRuns = 2;
 constexpr std::uint32_t kBytesPerMonoBlock = kFramesPerBlock * 2;
 
 std::string messageOf(int status) {
@@ -176,15 +179,18 @@ struct CMountedDisk::Handle {
     int fd = -1;
     WaveTarget target;
     bool dirty = false;
+    // Track data: where the last read ended, to tell a sequential reader from a random one.
+    std::uint64_t lastEnd = 0;
 };
 
 // A reader left where the last decoded run ended, so that a sequential read goes on without a
-// seek.
+// seek. It decodes whole runs, as an export does.
 struct CMountedDisk::TrackCursor {
     std::shared_ptr<const CSong> song;
     int virtualTrack = 0;
     std::unique_ptr<CTrackReader> reader;
     BlockBuffer buffer;
+    TrackRun run;
     std::uint32_t next = 0;
     TrackCursor(std::shared_ptr<const CSong> s, int v, IDiskFiles& disk, std::uint32_t blocks)
         : song(std::move(s)),
@@ -193,11 +199,15 @@ struct CMountedDisk::TrackCursor {
           buffer(song->blockWidth()) {}
 };
 
+// The samples of one run of blocks, stored as an export writes them (16-bit little-endian).
 struct CMountedDisk::DecodedRun {
+    std::uint64_t generation = 0;
     SongNumber song = 0;
     int virtualTrack = 0;
-    std::uint32_t run = 0;
-    std::vector<char> bytes;
+    std::uint32_t index = 0;
+    std::vector<std::int16_t> samples;
+    const char* bytes() const { return reinterpret_cast<const char*>(samples.data()); }
+    std::size_t byteCount() const { return samples.size() * sizeof(std::int16_t); }
 };
 
 CMountedDisk::CMountedDisk(MountSettings settings) : settings_(std::move(settings)) {
@@ -234,12 +244,20 @@ void CMountedDisk::log(const std::string& line) const {
 }
 
 bool CMountedDisk::load(std::string& problem) {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(decodeMutex_, mutex_);
+    // What an interrupted write left (a copy into a mount that was killed, say) is settled
+    // before the tree is built: opening a song on a writable disk does that.
+    if (!settings_.readOnly && converter_.refreshSongList()) {
+        for (const auto& [number, entry] : *converter_.songList()) {
+            converter_.refreshSong(number);
+        }
+    }
     return rebuild(problem);
 }
 
 // Reads the song list and every song anew, after the mount starts and after every write.
 bool CMountedDisk::rebuild(std::string& problem) {
+    ++generation_;
     runs_.clear();
     cursors_.clear();
     headers_.clear();
@@ -550,54 +568,84 @@ int CMountedDisk::startStaging(const SongFolder& folder, const std::string& path
 }
 
 long CMountedDisk::read(std::uint64_t handle, char* out, std::size_t size, std::uint64_t offset) {
-    std::lock_guard lock(mutex_);
-    const auto open = handles_.find(handle);
-    if (open == handles_.end()) {
-        return -EBADF;
-    }
-    Handle& file = *open->second;
-    if (file.kind == Handle::jsonText) {
-        if (offset >= file.text.size()) {
-            return 0;
+    TrackView view;
+    long result = -ESTALE;
+    // A write (an import, a rename) may replace the tree while the runs are decoded: the read
+    // is then made again from the new tree.
+    for (int attempt = 0; attempt < 3 && result == -ESTALE; ++attempt) {
+        std::unique_lock lock(mutex_);
+        const auto open = handles_.find(handle);
+        if (open == handles_.end()) {
+            return -EBADF;
         }
-        const std::size_t n = std::min<std::size_t>(size, file.text.size() - offset);
-        std::copy_n(file.text.data() + offset, n, out);
-        return static_cast<long>(n);
+        Handle& file = *open->second;
+        if (file.kind == Handle::jsonText) {
+            if (offset >= file.text.size()) {
+                return 0;
+            }
+            const std::size_t n = std::min<std::size_t>(size, file.text.size() - offset);
+            std::copy_n(file.text.data() + offset, n, out);
+            return static_cast<long>(n);
+        }
+        if (file.kind == Handle::staging) {
+            const ssize_t n = ::pread(file.fd, out, size, static_cast<off_t>(offset));
+            return n < 0 ? -errno : n;
+        }
+        const TrackFile* track = findTrack(file.song, file.virtualTrack);
+        if (track == nullptr) {
+            return -ESTALE;
+        }
+        view = {generation_, file.song, file.virtualTrack, track->blocks, track->size, 0};
+        for (const auto& folder : songs_) {
+            if (folder.number == file.song) {
+                view.sampleRate = folder.song->sampleRate();
+            }
+        }
+        lock.unlock();
+        result = readTrack(view, out, size, offset);
     }
-    if (file.kind == Handle::staging) {
-        const ssize_t n = ::pread(file.fd, out, size, static_cast<off_t>(offset));
-        return n < 0 ? -errno : n;
-    }
-    const auto folder = std::find_if(songs_.begin(), songs_.end(),
-                                     [&](const SongFolder& f) { return f.number == file.song; });
-    if (folder == songs_.end() || !folder->song) {
-        return -ESTALE;
-    }
-    const auto track =
-        std::find_if(folder->tracks.begin(), folder->tracks.end(),
-                     [&](const TrackFile& t) { return t.virtualTrack == file.virtualTrack; });
-    if (track == folder->tracks.end()) {
-        return -ESTALE;
-    }
-    const long result = readTrack(*folder, *track, out, size, offset);
-    // A sequential reader asks for the next run soon.
-    const std::uint64_t runBytes = std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
-    const auto header = headers_.find({folder->number, track->virtualTrack});
-    if (result > 0 && header != headers_.end() && offset + result > header->second.size()) {
-        const std::uint64_t last = offset + result - 1 - header->second.size();
-        readAhead(folder->number, track->virtualTrack,
-                  static_cast<std::uint32_t>(last / runBytes + 1));
+    // A sequential reader asks for the next runs soon; a read at a random offset decodes only
+    // what it needs. The kernel's requests of one reader may come a little out of order.
+    if (result > 0) {
+        std::lock_guard lock(mutex_);
+        const auto open = handles_.find(handle);
+        if (open == handles_.end()) {
+            return result;
+        }
+        constexpr std::uint64_t kNear = 2 * std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
+        const std::uint64_t lastEnd = open->second->lastEnd;
+        const bool sequential = offset + kNear >= lastEnd && offset <= lastEnd + kNear;
+        open->second->lastEnd = offset + static_cast<std::uint64_t>(result);
+        const auto header = headers_.find({view.song, view.virtualTrack});
+        if (sequential && header != headers_.end() && offset + result > header->second->size()) {
+            const std::uint64_t runBytes = std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
+            const std::uint64_t last = offset + result - 1 - header->second->size();
+            readAhead(view, static_cast<std::uint32_t>(last / runBytes + 1));
+        }
     }
     return result;
 }
 
-void CMountedDisk::readAhead(SongNumber song, int virtualTrack, std::uint32_t run) {
+const CMountedDisk::TrackFile* CMountedDisk::findTrack(SongNumber song, int virtualTrack) const {
+    for (const auto& folder : songs_) {
+        if (folder.number == song && folder.song) {
+            for (const auto& track : folder.tracks) {
+                if (track.virtualTrack == virtualTrack) {
+                    return &track;
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+void CMountedDisk::readAhead(const TrackView& track, std::uint32_t index) {
     // Started on first use: a detached mount forks after loading, and threads do not survive
     // a fork.
     if (!readAhead_.joinable()) {
         readAhead_ = std::thread([this] { readAheadLoop(); });
     }
-    readAheadRun_ = std::make_tuple(song, virtualTrack, run);
+    readAheadRun_ = std::make_pair(track, index);
     readAheadWanted_.notify_one();
 }
 
@@ -608,131 +656,193 @@ void CMountedDisk::readAheadLoop() {
         if (ending_) {
             return;
         }
-        const SongNumber song = std::get<0>(*readAheadRun_);
-        const int virtualTrack = std::get<1>(*readAheadRun_);
-        const std::uint32_t run = std::get<2>(*readAheadRun_);
+        TrackView track = readAheadRun_->first;
+        const std::uint32_t index = readAheadRun_->second;
         readAheadRun_.reset();
-        const auto folder = std::find_if(songs_.begin(), songs_.end(),
-                                         [&](const SongFolder& f) { return f.number == song; });
-        if (folder == songs_.end() || !folder->song) {
-            continue;
-        }
-        for (const auto& track : folder->tracks) {
-            if (track.virtualTrack == virtualTrack &&
-                std::uint64_t{run} * kBlocksPerRun < track.blocks) {
-                decodedRun(*folder, track, run);
+        lock.unlock();
+        for (std::uint32_t k = 0; k < kReadAheadRuns; ++k) {
+            if (std::uint64_t{index + k} * kBlocksPerRun >= track.blocks ||
+                !run(track, index + k)) {
+                break;
             }
         }
+        lock.lock();
     }
 }
 
-long CMountedDisk::readTrack(const SongFolder& folder, const TrackFile& track, char* out,
-                             std::size_t size, std::uint64_t offset) {
+std::shared_ptr<const std::vector<char>> CMountedDisk::header(const TrackView& track) {
+    const auto key = std::make_pair(track.song, track.virtualTrack);
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = headers_.find(key);
+        if (found != headers_.end() && generation_ == track.generation) {
+            return found->second;
+        }
+    }
+    // The header is made through a scratch file, one at a time.
+    std::lock_guard decode(decodeMutex_);
+    auto bytes = waveHeader(track.sampleRate, track.blocks * kFramesPerBlock,
+                            settings_.stagingFolder + "/header.wav");
+    if (!bytes) {
+        log("cannot make the wave header in " + settings_.stagingFolder);
+        return nullptr;
+    }
+    auto made = std::make_shared<const std::vector<char>>(std::move(*bytes));
+    std::lock_guard lock(mutex_);
+    if (generation_ == track.generation) {
+        headers_[key] = made;
+    }
+    return made;
+}
+
+long CMountedDisk::readTrack(const TrackView& track, char* out, std::size_t size,
+                             std::uint64_t offset) {
     if (offset >= track.size) {
         return 0;
     }
     size = static_cast<std::size_t>(std::min<std::uint64_t>(size, track.size - offset));
-    const auto key = std::make_pair(folder.number, track.virtualTrack);
-    auto header = headers_.find(key);
-    if (header == headers_.end()) {
-        const auto bytes = waveHeader(folder.song->sampleRate(), track.blocks * kFramesPerBlock,
-                                      settings_.stagingFolder + "/header.wav");
-        if (!bytes) {
-            log("cannot make the wave header in " + settings_.stagingFolder);
-            return -EIO;
-        }
-        header = headers_.emplace(key, *bytes).first;
+    const auto head = header(track);
+    if (!head) {
+        return -EIO;
     }
-    const std::vector<char>& head = header->second;
     std::size_t done = 0;
-    if (offset < head.size()) {
-        done = std::min<std::size_t>(size, head.size() - offset);
-        std::copy_n(head.data() + offset, done, out);
+    if (offset < head->size()) {
+        done = std::min<std::size_t>(size, head->size() - offset);
+        std::copy_n(head->data() + offset, done, out);
     }
+    constexpr std::uint64_t kRunBytes = std::uint64_t{kBlocksPerRun} * kBytesPerMonoBlock;
     while (done < size) {
-        const std::uint64_t data = offset + done - head.size();
-        const auto run = static_cast<std::uint32_t>(data / (kBlocksPerRun * kBytesPerMonoBlock));
-        const std::vector<char>* bytes = decodedRun(folder, track, run);
-        if (bytes == nullptr) {
+        const std::uint64_t data = offset + done - head->size();
+        const auto index = static_cast<std::uint32_t>(data / kRunBytes);
+        const auto decoded = run(track, index);
+        if (!decoded) {
+            std::lock_guard lock(mutex_);
+            if (generation_ != track.generation) {
+                return -ESTALE;  // asked again from the new tree
+            }
             return done > 0 ? static_cast<long>(done) : -EIO;
         }
-        const std::uint64_t within = data - std::uint64_t{run} * kBlocksPerRun * kBytesPerMonoBlock;
-        const std::size_t n = std::min<std::size_t>(size - done, bytes->size() - within);
-        std::copy_n(bytes->data() + within, n, out + done);
+        const std::uint64_t within = data - std::uint64_t{index} * kRunBytes;
+        if (within >= decoded->byteCount()) {
+            return done > 0 ? static_cast<long>(done) : -EIO;
+        }
+        const std::size_t n = std::min<std::size_t>(size - done, decoded->byteCount() - within);
+        std::copy_n(decoded->bytes() + within, n, out + done);
         done += n;
     }
     return static_cast<long>(done);
 }
 
-// The samples of one run of blocks as an export writes them (16-bit little-endian), from the
-// cache or decoded now.
-const std::vector<char>* CMountedDisk::decodedRun(const SongFolder& folder, const TrackFile& track,
-                                                  std::uint32_t run) {
+std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::cachedRun(const TrackView& track,
+                                                                        std::uint32_t index) {
+    std::lock_guard lock(mutex_);
     for (auto at = runs_.begin(); at != runs_.end(); ++at) {
-        if ((*at)->song == folder.number && (*at)->virtualTrack == track.virtualTrack &&
-            (*at)->run == run) {
+        const DecodedRun& cached = **at;
+        if (cached.generation == track.generation && cached.song == track.song &&
+            cached.virtualTrack == track.virtualTrack && cached.index == index) {
             runs_.splice(runs_.begin(), runs_, at);
-            return &runs_.front()->bytes;
+            return runs_.front();
         }
     }
-    const std::uint32_t first = run * kBlocksPerRun;
+    return nullptr;
+}
+
+std::shared_ptr<const CMountedDisk::DecodedRun> CMountedDisk::run(const TrackView& track,
+                                                                  std::uint32_t index) {
+    if (auto cached = cachedRun(track, index)) {
+        return cached;
+    }
+    std::lock_guard decode(decodeMutex_);
+    // Another reader, or the read ahead, may have decoded it meanwhile.
+    if (auto cached = cachedRun(track, index)) {
+        return cached;
+    }
+    {
+        // The tree cannot change while decodeMutex_ is held; a run of an older tree is not
+        // decoded (the reader asks again with the new one).
+        std::lock_guard lock(mutex_);
+        if (generation_ != track.generation) {
+            return nullptr;
+        }
+    }
+    auto decoded = decodeRun(track, index);
+    if (!decoded) {
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    runs_.push_front(decoded);
+    while (runs_.size() > kCachedRuns) {
+        // A buffer no reader holds any more is kept for the next run: a fresh one would be
+        // zero-filled and faulted in page by page.
+        if (runs_.back().use_count() == 1 && spareRuns_.size() < kCachedRuns) {
+            spareRuns_.push_back(std::move(runs_.back()));
+        }
+        runs_.pop_back();
+    }
+    return decoded;
+}
+
+// Decodes one run of blocks as an export does; decodeMutex_ is held.
+std::shared_ptr<CMountedDisk::DecodedRun> CMountedDisk::decodeRun(const TrackView& track,
+                                                                  std::uint32_t index) {
+    const std::uint32_t first = index * kBlocksPerRun;
     const std::uint32_t end = std::min(track.blocks, first + kBlocksPerRun);
-    if (first >= end) {
+    const auto folder = std::find_if(songs_.begin(), songs_.end(),
+                                     [&](const SongFolder& f) { return f.number == track.song; });
+    const TrackFile* file = findTrack(track.song, track.virtualTrack);
+    if (first >= end || file == nullptr || file->blocks != track.blocks) {
         return nullptr;
     }
     auto cursor = std::find_if(cursors_.begin(), cursors_.end(), [&](const auto& c) {
-        return c->song == folder.song && c->virtualTrack == track.virtualTrack;
+        return c->song == folder->song && c->virtualTrack == track.virtualTrack;
     });
     if (cursor == cursors_.end()) {
-        cursors_.push_front(std::make_unique<TrackCursor>(folder.song, track.virtualTrack,
+        cursors_.push_front(std::make_unique<TrackCursor>(folder->song, track.virtualTrack,
                                                           *readDisk_, track.blocks));
         if (cursors_.size() > kCursors) {
             cursors_.pop_back();
         }
-        cursor = cursors_.begin();
     } else {
         cursors_.splice(cursors_.begin(), cursors_, cursor);
-        cursor = cursors_.begin();
     }
-    TrackCursor& reader = **cursor;
-    if (reader.next != first || first == 0) {
-        if (!reader.reader->seek(first, reader.buffer)) {
-            log("cannot read " + folder.folderName + "/" + track.fileName + " at block " +
-                std::to_string(first) + ": " + messageOf(kStatusFailedReadTrack));
-            reader.next = track.blocks + 1;
-            return nullptr;
+    TrackCursor& reader = *cursors_.front();
+    const auto failed = [&](std::uint32_t block) {
+        log("cannot read " + folder->folderName + "/" + file->fileName + " at block " +
+            std::to_string(block) + ": " + messageOf(kStatusFailedReadTrack));
+        reader.next = track.blocks + 1;
+        return nullptr;
+    };
+    if ((reader.next != first || first == 0) && !reader.reader->seek(first, reader.buffer)) {
+        return failed(first);
+    }
+    if (!reader.reader->readRun(reader.run, end - first)) {
+        return failed(first);
+    }
+    std::shared_ptr<DecodedRun> decoded;
+    {
+        std::lock_guard lock(mutex_);
+        if (!spareRuns_.empty()) {
+            decoded = std::move(spareRuns_.back());
+            spareRuns_.pop_back();
         }
     }
-    // The oldest run's buffer is reused once the cache is full: a fresh one per run would be
-    // zero-filled and faulted in page by page.
-    std::unique_ptr<DecodedRun> decoded;
-    if (runs_.size() >= kCachedRuns) {
-        decoded = std::move(runs_.back());
-        runs_.pop_back();
-    } else {
-        decoded = std::make_unique<DecodedRun>();
+    if (!decoded) {
+        decoded = std::make_shared<DecodedRun>();
     }
-    decoded->song = folder.number;
+    decoded->generation = track.generation;
+    decoded->song = track.song;
     decoded->virtualTrack = track.virtualTrack;
-    decoded->run = run;
-    decoded->bytes.resize(std::size_t{end - first} * kBytesPerMonoBlock);
-    char* at = decoded->bytes.data();
-    for (std::uint32_t block = first; block < end; ++block) {
-        if (!reader.reader->readBlock(reader.buffer)) {
-            log("cannot read " + folder.folderName + "/" + track.fileName + " at block " +
-                std::to_string(block) + ": " + messageOf(kStatusFailedReadTrack));
-            reader.next = track.blocks + 1;
-            return nullptr;
-        }
-        for (const std::int16_t sample : reader.buffer.samples) {
+    decoded->index = index;
+    decoded->samples.resize(std::size_t{end - first} * kFramesPerBlock);
+    reader.reader->decodeRun(reader.run, decoded->samples.data());
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::int16_t& sample : decoded->samples) {
             const auto bits = static_cast<std::uint16_t>(sample);
-            *at++ = static_cast<char>(bits & 0xFF);
-            *at++ = static_cast<char>(bits >> 8);
+            sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(bits << 8 | bits >> 8));
         }
     }
     reader.next = end;
-    runs_.push_front(std::move(decoded));
-    return &runs_.front()->bytes;
+    return decoded;
 }
 
 long CMountedDisk::write(std::uint64_t handle, const char* data, std::size_t size,
@@ -778,7 +888,16 @@ int CMountedDisk::truncate(const std::string& path, std::uint64_t length,
 }
 
 int CMountedDisk::flush(std::uint64_t handle) {
-    std::lock_guard lock(mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        const auto open = handles_.find(handle);
+        if (open == handles_.end() || open->second->kind != Handle::staging ||
+            !open->second->dirty) {
+            return 0;
+        }
+    }
+    // An import replaces the tree: no decode may run meanwhile.
+    std::scoped_lock lock(decodeMutex_, mutex_);
     const auto open = handles_.find(handle);
     if (open == handles_.end() || open->second->kind != Handle::staging || !open->second->dirty) {
         return 0;
@@ -788,7 +907,18 @@ int CMountedDisk::flush(std::uint64_t handle) {
 }
 
 int CMountedDisk::release(std::uint64_t handle) {
-    std::lock_guard lock(mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        const auto open = handles_.find(handle);
+        if (open == handles_.end()) {
+            return 0;
+        }
+        if (open->second->kind != Handle::staging) {
+            handles_.erase(open);
+            return 0;
+        }
+    }
+    std::scoped_lock lock(decodeMutex_, mutex_);
     const auto open = handles_.find(handle);
     if (open == handles_.end()) {
         return 0;
@@ -877,7 +1007,7 @@ int CMountedDisk::importStaged(Handle& handle) {
 }
 
 int CMountedDisk::rename(const std::string& from, const std::string& to) {
-    std::lock_guard lock(mutex_);
+    std::scoped_lock lock(decodeMutex_, mutex_);
     const Node node = find(from);
     if (node.kind == Node::missing) {
         return -ENOENT;

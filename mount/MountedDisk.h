@@ -18,8 +18,9 @@
 //   disk.read(handle, buffer, 65536, 0);
 //   disk.release(handle);
 //
-// Every public call takes one lock: the disk's file system and the converter are not thread
-// safe, and the FUSE loop calls in from many threads.
+// The FUSE loop calls in from many threads. The tree and the open files are guarded by one lock;
+// decoding, and the disk's file system it reads (not thread safe), by a second one, so that a
+// read served from the cache never waits for a decode. Writes take both.
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -109,37 +110,58 @@ private:
     struct TrackCursor;
     struct DecodedRun;
 
+    // What a read of a track needs to know about it, taken under the tree's lock.
+    struct TrackView {
+        std::uint64_t generation = 0;
+        SongNumber song = 0;
+        int virtualTrack = 0;
+        std::uint32_t blocks = 0;
+        std::uint64_t size = 0;
+        std::uint32_t sampleRate = 0;
+    };
+
     bool rebuild(std::string& problem);
     Node find(const std::string& path) const;
-    long readTrack(const SongFolder& folder, const TrackFile& track, char* out, std::size_t size,
-                   std::uint64_t offset);
-    const std::vector<char>* decodedRun(const SongFolder& folder, const TrackFile& track,
-                                        std::uint32_t run);
+    const TrackFile* findTrack(SongNumber song, int virtualTrack) const;
+    long readTrack(const TrackView& track, char* out, std::size_t size, std::uint64_t offset);
+    std::shared_ptr<const std::vector<char>> header(const TrackView& track);
+    // The run from the cache, or decoded now; null when the track cannot be read (or changed).
+    // Called with no lock held: the decode runs under decodeMutex_ only, so that cached runs
+    // are served and the tree answers while a run decodes.
+    std::shared_ptr<const DecodedRun> run(const TrackView& track, std::uint32_t index);
+    std::shared_ptr<const DecodedRun> cachedRun(const TrackView& track, std::uint32_t index);
+    std::shared_ptr<DecodedRun> decodeRun(const TrackView& track, std::uint32_t index);
     int startStaging(const SongFolder& folder, const std::string& path, const std::string& fileName,
                      std::uint64_t& handle);
     int importStaged(Handle& handle);
-    // Decodes the run after the one a sequential reader just got, on a thread of its own, so
-    // that it is ready when the next read asks for it.
-    void readAhead(SongNumber song, int virtualTrack, std::uint32_t run);
+    // Asks for the runs after the one a sequential reader just got, decoded on a thread of its
+    // own so that they are ready when the next reads ask for them.
+    void readAhead(const TrackView& track, std::uint32_t index);
     void readAheadLoop();
     int errnoOfStatus(int status) const;
     void log(const std::string& line) const;
 
     MountSettings settings_;
+    // Lock order: decodeMutex_ before mutex_. Whatever replaces the tree (a write) holds both;
+    // a decode holds decodeMutex_ only, and the disk's files and the track readers are used
+    // under it alone.
+    std::mutex decodeMutex_;
     std::mutex mutex_;
     CTrackConverter converter_;
     std::unique_ptr<IDiskFiles> readDisk_;
     std::vector<SongFolder> songs_;
+    std::uint64_t generation_ = 0;  // counts rebuilds: a cached run belongs to one tree
     std::string diskJson_;
     std::map<std::uint64_t, std::unique_ptr<Handle>> handles_;
     std::uint64_t nextHandle_ = 1;
-    std::list<std::unique_ptr<TrackCursor>> cursors_;
-    std::list<std::unique_ptr<DecodedRun>> runs_;
-    std::map<std::pair<SongNumber, int>, std::vector<char>> headers_;
+    std::list<std::unique_ptr<TrackCursor>> cursors_;     // under decodeMutex_
+    std::list<std::shared_ptr<DecodedRun>> runs_;         // under mutex_
+    std::vector<std::shared_ptr<DecodedRun>> spareRuns_;  // under mutex_
+    std::map<std::pair<SongNumber, int>, std::shared_ptr<const std::vector<char>>> headers_;
     struct timespec mounted_ {};
     std::thread readAhead_;
     std::condition_variable readAheadWanted_;
-    std::optional<std::tuple<SongNumber, int, std::uint32_t>> readAheadRun_;
+    std::optional<std::pair<TrackView, std::uint32_t>> readAheadRun_;
     bool ending_ = false;
 };
 

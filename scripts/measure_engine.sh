@@ -8,8 +8,9 @@
 #   import of a 10-minute 16-bit stereo wave into a disk image vs  cat of the wave, then the
 #                                                                  take bytes from /dev/zero
 #                                                                  into a file next to the image
-# Then the samples per second of each, the codec's per-core figures (bench_codec), and the peak
-# memory of export and import for a 1-minute and a 2-hour song.
+# Then the samples per second of each, a sequential read of one track through the mount against
+# the export of that track (scripts/bench_mount.sh), the codec's per-core figures (bench_codec),
+# and the peak memory of export and import for a 1-minute and a 2-hour song.
 #
 # Usage: scripts/measure_engine.sh [build-dir]    (make bench-engine; needs sox, mtools,
 #        dosfstools and GNU time). The material is made once under build-dir/bench-engine.
@@ -117,6 +118,9 @@ report "export from folder" "$SONG_SAMPLES" "${t_ef[@]}" -- "${t_bf[@]}"
 report "export from image" "$SONG_SAMPLES" "${t_ei[@]}" -- "${t_bi[@]}"
 report "import into image" "$WAVE_SAMPLES" "${t_im[@]}" -- "${t_bm[@]}"
 echo "targets: export <= 1.5x, import <= 4x the baseline"
+
+# --- a mounted track against its export (song 2, track 1.1 of the same image) ---------------
+./scripts/bench_mount.sh "$BUILD" "$M/song.img" || echo "mounted read         failed (see above)"
 
 # --- the codec on one core ------------------------------------------------------------------
 if [[ -x $CODEC_BENCH ]]; then

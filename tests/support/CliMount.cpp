@@ -37,8 +37,9 @@ bool isMountPoint(const std::string& folder) {
 }
 
 bool awaitEnd(pid_t pid, std::chrono::milliseconds limit, int* exit = nullptr) {
+    // Asked at least once, so that a limit of 0 tells whether it has ended already.
     const auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
+    while (true) {
         int status = 0;
         const pid_t ended = waitpid(pid, &status, WNOHANG);
         if (ended == pid) {
@@ -50,9 +51,11 @@ bool awaitEnd(pid_t pid, std::chrono::milliseconds limit, int* exit = nullptr) {
         if (ended < 0) {
             return true;
         }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
         std::this_thread::sleep_for(10ms);
     }
-    return false;
 }
 
 }  // namespace

@@ -183,6 +183,54 @@ bool FatFileSystem::sync() {
     return barrier();
 }
 
+bool FatFileSystem::reclaimLostClusters(std::uint32_t& freed) {
+    freed = 0;
+    error_ = FatError::none;
+    if (!writable())
+        return fail(FatError::readOnly);
+    for (const FatFile* file : open_) {
+        if (file->writing())
+            return fail(FatError::busy);
+    }
+    std::vector<bool> reached(geometry_.clusterLimit, false);
+    bool sound = true;
+    auto reach = [&](const std::vector<std::uint32_t>& clusters) {
+        for (std::uint32_t cluster : clusters) {
+            if (reached[cluster])
+                sound = false;  // cross-linked
+            reached[cluster] = true;
+        }
+    };
+    if (geometry_.isFat32()) {
+        const auto root = reader_.directoryClusters(geometry_.rootCluster);
+        if (!root)
+            return fail(FatError::damaged);
+        reach(*root);
+    }
+    const bool complete = reader_.walkTree([&](const std::string&, const DirectoryItem& item) {
+        if (item.firstCluster == 0)
+            return;  // an empty file
+        const ClusterChain clusters = reader_.chain(item.firstCluster);
+        if (!clusters.sound()) {
+            sound = false;
+            return;
+        }
+        reach(clusters.clusters);
+    });
+    if (!complete || !sound)
+        return fail(FatError::damaged);
+    const FatType type = geometry_.type;
+    for (std::uint32_t cluster = kFirstCluster; cluster < geometry_.clusterLimit; ++cluster) {
+        const std::uint32_t entry = fat_.get(cluster);
+        const bool used = geometry_.isDataCluster(entry) || isEndOfChain(type, entry);
+        if (used && !reached[cluster]) {
+            fat_.set(cluster, kFreeCluster);
+            ++freed;
+        }
+    }
+    return freed == 0 || sync();
+}
+
 bool FatFileSystem::writeEntry(const EntryLocation& where, const DirectoryEntry& entry) {
     if (!writable())
         return fail(FatError::readOnly);

@@ -94,6 +94,11 @@ public:
     bool makeFolder(std::string_view path);
     // Writes the FAT and the free-cluster hint.
     bool sync();
+    // Frees every cluster the FAT marks as used (a chain link or an end mark) that no file or
+    // folder reaches. Refused while a file is open for writing (its new clusters are in no
+    // entry yet), and when a folder cannot be read or two chains share a cluster or a chain is
+    // broken: such a volume is left as it is. Bad-cluster marks stay.
+    bool reclaimLostClusters(std::uint32_t& freed);
 
     // ---- for FatFile ----
     IBlockTarget& volume() { return volume_; }

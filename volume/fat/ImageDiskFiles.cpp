@@ -68,6 +68,9 @@ public:
         return fs_->listFiles(folder);
     }
     std::optional<std::uint64_t> freeBytes() override { return fs_->freeBytes(); }
+    bool reclaimLostClusters(std::uint32_t& freed) override {
+        return fs_->reclaimLostClusters(freed);
+    }
     bool checkVolume(std::string&) override { return true; }
     bool clusterChain(std::string_view path, std::vector<std::uint16_t>& chain) override {
         chain.clear();
