@@ -100,10 +100,12 @@ private:
         return result;
     }
 
-    // One Wine prefix for all tests, made once, inside the build folder.
+    // One Wine prefix for all tests, made once: the one the environment names (make
+    // test-windows names the Windows build's), else one inside this build folder.
     static std::string prefix() {
         static const std::string made = [] {
-            const std::string path = fs::absolute("wineprefix").string();
+            const char* given = std::getenv("WINEPREFIX");
+            const std::string path = given && *given ? std::string(given) : KORVOWAV_WINE_PREFIX;
             if (!fs::exists(path + "/system.reg")) {
                 const std::string boot = "WINEDEBUG=-all WINEPREFIX=" + shellQuote(path) + " " +
                                          shellQuote(wineProgram()) + " wineboot -i >/dev/null 2>&1";
