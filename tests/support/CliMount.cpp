@@ -1,8 +1,6 @@
 #include "tests/support/CliMount.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +11,7 @@
 #include <thread>
 
 #include "tests/support/FatImages.h"
-
-extern char** environ;
+#include "tests/support/Processes.h"
 
 namespace korvo::test {
 
@@ -34,28 +31,6 @@ bool isMountPoint(const std::string& folder) {
         }
     }
     return false;
-}
-
-bool awaitEnd(pid_t pid, std::chrono::milliseconds limit, int* exit = nullptr) {
-    // Asked at least once, so that a limit of 0 tells whether it has ended already.
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (true) {
-        int status = 0;
-        const pid_t ended = waitpid(pid, &status, WNOHANG);
-        if (ended == pid) {
-            if (exit) {
-                *exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            return true;
-        }
-        if (ended < 0) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 }  // namespace
@@ -83,21 +58,9 @@ CliMount::CliMount(const std::string& disk, const std::string& folder,
     std::vector<std::string> arguments = {KORVOWAV_CLI_PATH, "mount", disk, folder_,
                                           "--foreground"};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    const int spawned = posix_spawn(&server_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    server_ = startProgram(arguments, "", logPath_);
+    if (server_ < 0) {
         whyNot_ = "korvowav-cli could not be started";
-        server_ = -1;
         return;
     }
     const auto until = std::chrono::steady_clock::now() + 10s;
@@ -106,7 +69,7 @@ CliMount::CliMount(const std::string& disk, const std::string& folder,
             mounted_ = true;
             return;
         }
-        if (awaitEnd(server_, 0ms)) {
+        if (awaitProgram(server_, 0ms)) {
             server_ = -1;
             whyNot_ = "korvowav-cli mount ended without mounting: " + log();
             return;
@@ -130,7 +93,7 @@ bool CliMount::unmount() {
     const bool asked =
         runCommand(std::string(KORVOWAV_CLI_PATH) + " unmount " + shellQuote(folder_)).status == 0;
     int exit = -1;
-    const bool ended = asked && awaitEnd(server_, 10s, &exit);
+    const bool ended = asked && awaitProgram(server_, 10s, &exit);
     if (!ended) {
         return false;
     }
@@ -142,7 +105,7 @@ bool CliMount::unmount() {
 void CliMount::kill() {
     if (server_ >= 0) {
         ::kill(server_, SIGKILL);
-        awaitEnd(server_, 5s);
+        awaitProgram(server_, 5s);
         server_ = -1;
     }
     runCommand("fusermount3 -uz " + shellQuote(folder_) + " 2>/dev/null");

@@ -1,15 +1,12 @@
 #include "tests/support/CliRunner.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
-extern char** environ;
+#include "tests/support/Processes.h"
 
 namespace korvo::testing {
 
@@ -53,27 +50,13 @@ CliResult runCli(const std::vector<std::string>& arguments) {
 CliResult runCliKilledAfter(const std::vector<std::string>& arguments, int microseconds) {
     std::vector<std::string> words{KORVOWAV_CLI_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd : {0, 1, 2}) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                         0);
-    }
     CliResult result;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    const int process = korvo::test::startProgram(words, "", "");
+    if (process >= 0) {
         usleep(static_cast<useconds_t>(microseconds));
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        kill(process, SIGKILL);
+        result.exitStatus = korvo::test::waitForProgram(process);
     }
-    posix_spawn_file_actions_destroy(&actions);
     return result;
 }
 
@@ -99,27 +82,11 @@ CliResult run(const std::vector<std::string>& prefix, const std::vector<std::str
     std::vector<std::string> words = prefix;
     words.push_back(KORVOWAV_CLI_PATH);
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
     CliResult result;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int process = korvo::test::startProgram(words, outPath, errPath);
+    if (process >= 0) {
+        result.exitStatus = korvo::test::waitForProgram(process);
     }
-    posix_spawn_file_actions_destroy(&actions);
     result.out = readAll(outPath);
     result.err = readAll(errPath);
     std::filesystem::remove(outPath);

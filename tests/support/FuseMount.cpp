@@ -1,8 +1,6 @@
 #include "tests/support/FuseMount.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/Processes.h"
 
 namespace korvo::test {
 namespace {
@@ -29,35 +27,29 @@ bool isMountPoint(const std::string& folder) {
         std::size_t at = 0;
         for (int field = 0; field < 4 && at != std::string::npos; ++field) {
             at = line.find(' ', at);
-            if (at != std::string::npos) ++at;
+            if (at != std::string::npos)
+                ++at;
         }
-        if (at == std::string::npos) continue;
+        if (at == std::string::npos)
+            continue;
         const std::size_t end = line.find(' ', at);
-        if (line.compare(at, end - at, folder) == 0) return true;
+        if (line.compare(at, end - at, folder) == 0)
+            return true;
     }
     return false;
 }
 
 // Runs a program with its output discarded; its exit status, or -1.
-int runQuietly(std::vector<std::string> arguments, pid_t* background = nullptr) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+int runQuietly(const std::vector<std::string>& arguments, pid_t* background = nullptr) {
+    const int process = startProgram(arguments, "", "");
+    if (process < 0)
+        return -1;
     if (background) {
-        *background = pid;
+        *background = process;
         return 0;
     }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    const int status = waitForProgram(process);
+    return status >= 128 ? -1 : status;
 }
 
 bool onPath(const std::string& program) {
@@ -66,20 +58,9 @@ bool onPath(const std::string& program) {
     while (!rest.empty()) {
         const std::size_t colon = rest.find(':');
         const std::string folder = rest.substr(0, colon);
-        if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+        if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0)
+            return true;
         rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return false;
-}
-
-// Waits up to the limit for the process to end; true when it did.
-bool awaitEnd(pid_t pid, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-        int status = 0;
-        const pid_t ended = waitpid(pid, &status, WNOHANG);
-        if (ended == pid || ended < 0) return true;
-        std::this_thread::sleep_for(20ms);
     }
     return false;
 }
@@ -94,8 +75,9 @@ FuseMount::FuseMount(const std::string& image, const std::string& folder) {
         return;
     }
     if (access("/dev/fuse", R_OK | W_OK) != 0) {
-        whyNot_ = "/dev/fuse is missing or not usable here: the folder route over a mounted image "
-                  "is not tested";
+        whyNot_ =
+            "/dev/fuse is missing or not usable here: the folder route over a mounted image "
+            "is not tested";
         return;
     }
     std::filesystem::create_directories(folder_, error);
@@ -121,16 +103,19 @@ FuseMount::FuseMount(const std::string& image, const std::string& folder) {
     unmount();
 }
 
-FuseMount::~FuseMount() { unmount(); }
+FuseMount::~FuseMount() {
+    unmount();
+}
 
 bool FuseMount::unmount() {
-    if (server_ < 0) return !mounted_;
+    if (server_ < 0)
+        return !mounted_;
     const bool asked = runQuietly({"fusermount3", "-u", folder_}) == 0 ||
                        runQuietly({"fusermount", "-u", folder_}) == 0;
-    bool ended = asked && awaitEnd(server_, 10s);
+    bool ended = asked && awaitProgram(server_, 10s);
     if (!ended) {
         kill(server_, SIGKILL);
-        awaitEnd(server_, 2s);
+        awaitProgram(server_, 2s);
         runQuietly({"fusermount3", "-uz", folder_});
         runQuietly({"fusermount", "-uz", folder_});
     }
@@ -139,6 +124,8 @@ bool FuseMount::unmount() {
     return ended;
 }
 
-void allowMtoolsOnFuseImages() { setenv("MTOOLS_SKIP_CHECK", "1", 1); }
+void allowMtoolsOnFuseImages() {
+    setenv("MTOOLS_SKIP_CHECK", "1", 1);
+}
 
 }  // namespace korvo::test

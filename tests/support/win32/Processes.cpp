@@ -7,6 +7,18 @@ int spawnProgram(const std::vector<std::string>&, const std::string&) {
     return -1;
 }
 
+int startProgram(const std::vector<std::string>&, const std::string&, const std::string&) {
+    return -1;
+}
+
+int waitForProgram(int) {
+    return -1;
+}
+
+bool awaitProgram(int, std::chrono::milliseconds, int*) {
+    return true;
+}
+
 ShellResult runShell(const std::string&) {
     return {};
 }
