@@ -423,18 +423,6 @@ constexpr std::array<EncodeLanePlans, block::kMaxWidth - block::kMinWidth + 1> k
     makeEncodeLanePlans(4), makeEncodeLanePlans(5), makeEncodeLanePlans(6), makeEncodeLanePlans(7),
     makeEncodeLanePlans(8)};
 
-// Byte shuffle from the two half strings (the first in bytes 0-7, the second in 8-15, each a
-// little-endian 64-bit number) to the block's bytes; bytes past the block are 0.
-template <int N>
-constexpr std::array<std::uint8_t, 16> blockShuffle() {
-    std::array<std::uint8_t, 16> control{};
-    control.fill(0x80);
-    for (int half = 0; half < 2; ++half)
-        for (int i = 0; i < N; ++i)
-            control[block::halfByteIndex(half, i, N)] = static_cast<std::uint8_t>(8 * half + 7 - i);
-    return control;
-}
-
 KORVO_AVX2 inline __m256i loadLanes(const std::int32_t* lanes) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
 }
@@ -643,7 +631,7 @@ KORVO_AVX2 inline std::int32_t encodeWideAvx2(BlockEncoder& state, const std::in
                                            _mm256_setr_epi32(0, 0xF0, 0, 0, 0, 0x0F, 0, 0)),
                           _mm256_setr_epi32(0, 24, 0, 0, 0, 28, 0, 0));
     const __m256i strings = _mm256_or_si256(_mm256_blend_epi32(lowBits, highBits, 0x22), header);
-    static constexpr auto kShuffle = blockShuffle<N>();
+    static constexpr auto kShuffle = block::blockShuffle<N>();
     const __m128i both = _mm256_castsi256_si128(_mm256_permute4x64_epi64(strings, 0x08));
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(out),

@@ -9,6 +9,7 @@
 // the first half and the top nibble of the second half form the mode code; bits of a nibble
 // beyond the header already belong to the sample-7 field of that half.
 
+#include <array>
 #include <cstdint>
 
 namespace korvo::block {
@@ -130,6 +131,18 @@ constexpr int halfByteIndex(int half, int i, int width) {
     if (width == 4) return half * 4 + i;
     if (half == 1 && i == width - 1 && (width & 1) != 0) return 2 * width - 1;
     return 4 * (i / 2) + 2 * half + (i % 2);
+}
+
+// Byte shuffle from the two half strings (the first in bytes 0-7, the second in 8-15, each a
+// little-endian 64-bit number) to the block's bytes; bytes past the block are 0.
+template <int N>
+constexpr std::array<std::uint8_t, 16> blockShuffle() {
+    std::array<std::uint8_t, 16> control{};
+    control.fill(0x80);
+    for (int half = 0; half < 2; ++half)
+        for (int i = 0; i < N; ++i)
+            control[halfByteIndex(half, i, N)] = static_cast<std::uint8_t>(8 * half + 7 - i);
+    return control;
 }
 
 // What an 8-bit mode code (first half's top nibble high) selects.

@@ -351,18 +351,6 @@ struct HalfLanes {
     }
 };
 
-// Byte shuffle from the two half strings (the first in bytes 0-7, the second in 8-15, each a
-// little-endian 64-bit number) to the block's bytes; bytes past the block are 0.
-template <int N>
-constexpr std::array<std::uint8_t, 16> blockShuffle() {
-    std::array<std::uint8_t, 16> control{};
-    control.fill(0x80);
-    for (int half = 0; half < 2; ++half)
-        for (int i = 0; i < N; ++i)
-            control[halfByteIndex(half, i, N)] = static_cast<std::uint8_t>(8 * half + 7 - i);
-    return control;
-}
-
 // Writes the eight blocks from their half strings, in order, each 16 bytes wide so that the
 // next block overwrites what lies past the one before.
 template <int N>

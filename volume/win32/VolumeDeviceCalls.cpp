@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "volume/FreeSpace.h"
 #include "volume/VolumeDevice.h"
 #include "wavefile/win32/WideText.h"
 
@@ -32,15 +33,12 @@ public:
     }
 
     std::optional<std::uint32_t> bytesPerSector(const std::string& root) override {
-        DWORD sectorsPerCluster = 0;
-        DWORD sectorBytes = 0;
-        DWORD freeClusters = 0;
-        DWORD clusters = 0;
-        if (!GetDiskFreeSpaceW(win32::wideOf(root).c_str(), &sectorsPerCluster, &sectorBytes,
-                               &freeClusters, &clusters)) {
+        // The sector size comes with the cluster geometry the free-space call gives.
+        const auto geometry = hostFreeSpaceCalls()->clusterFreeSpace(root);
+        if (!geometry) {
             return std::nullopt;
         }
-        return sectorBytes;
+        return geometry->bytesPerSector;
     }
 
     Handle openVolume(char letter, bool writable) override {
