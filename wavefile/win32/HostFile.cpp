@@ -19,6 +19,19 @@ HANDLE handleOf(std::intptr_t handle) {
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockOffsetLow = 0xFFFFFFF0;
 
+// A positioned transfer: the file's offset travels in the OVERLAPPED record.
+OVERLAPPED overlappedAt(std::uint64_t position) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    return at;
+}
+
+// One call moves at most 1 GiB, well inside what a DWORD counts.
+DWORD chunkOf(std::size_t left) {
+    return static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
+}
+
 }  // namespace
 
 std::unique_ptr<CHostFile> CHostFile::open(const std::string& path, HostOpen mode,
@@ -73,11 +86,8 @@ long long CHostFile::readAt(std::uint64_t offset, void* data, std::size_t n) {
     auto* bytes = static_cast<std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < n) {
-        OVERLAPPED at{};
-        const std::uint64_t position = offset + done;
-        at.Offset = static_cast<DWORD>(position);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+        OVERLAPPED at = overlappedAt(offset + done);
+        const DWORD chunk = chunkOf(n - done);
         DWORD got = 0;
         if (!ReadFile(handleOf(handle_), bytes + done, chunk, &got, &at)) {
             if (GetLastError() == ERROR_HANDLE_EOF) {
@@ -97,11 +107,8 @@ bool CHostFile::writeAt(std::uint64_t offset, const void* data, std::size_t n) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < n) {
-        OVERLAPPED at{};
-        const std::uint64_t position = offset + done;
-        at.Offset = static_cast<DWORD>(position);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+        OVERLAPPED at = overlappedAt(offset + done);
+        const DWORD chunk = chunkOf(n - done);
         DWORD put = 0;
         if (!WriteFile(handleOf(handle_), bytes + done, chunk, &put, &at) || put == 0) {
             return false;
