@@ -404,40 +404,29 @@ std::int32_t BlockDecoder::decodeRun(const std::uint8_t* bytes, std::int16_t* ou
 std::int32_t BlockDecoder::decodeRun(const std::uint8_t* bytes, std::int16_t* out,
                                      std::size_t blocks, std::int32_t carried, int width,
                                      block::Kernel kernel) {
+    const auto portable = [&] {
+        return block::withWidth(
+            width,
+            [&](auto n) {
+                return decodeBlocks<decltype(n)::value>(*this, bytes, out, blocks, carried);
+            },
+            [&] {
+                // No codec for this width: blocks of silence that the next block starts from.
+                std::fill(out, out + blocks * block::kBlockSamples, std::int16_t{0});
+                return std::int32_t{0};
+            });
+    };
 #if KORVO_CODEC_HAS_AVX2
     if (kernel == block::Kernel::Avx2 && block::kernelAvailable(kernel)) {
-        switch (width) {
-            case 4:
-                return decodeBlocksAvx2<4>(*this, bytes, out, blocks, carried);
-            case 5:
-                return decodeBlocksAvx2<5>(*this, bytes, out, blocks, carried);
-            case 6:
-                return decodeBlocksAvx2<6>(*this, bytes, out, blocks, carried);
-            case 7:
-                return decodeBlocksAvx2<7>(*this, bytes, out, blocks, carried);
-            case 8:
-                return decodeBlocksAvx2<8>(*this, bytes, out, blocks, carried);
-            default:
-                break;
-        }
+        return block::withWidth(
+            width,
+            [&](auto n) {
+                return decodeBlocksAvx2<decltype(n)::value>(*this, bytes, out, blocks, carried);
+            },
+            portable);
     }
 #endif
-    switch (width) {
-        case 4:
-            return decodeBlocks<4>(*this, bytes, out, blocks, carried);
-        case 5:
-            return decodeBlocks<5>(*this, bytes, out, blocks, carried);
-        case 6:
-            return decodeBlocks<6>(*this, bytes, out, blocks, carried);
-        case 7:
-            return decodeBlocks<7>(*this, bytes, out, blocks, carried);
-        case 8:
-            return decodeBlocks<8>(*this, bytes, out, blocks, carried);
-        default:
-            // No codec for this width: blocks of silence that the next block starts from.
-            std::fill(out, out + blocks * block::kBlockSamples, std::int16_t{0});
-            return 0;
-    }
+    return portable();
 }
 
 }  // namespace korvo

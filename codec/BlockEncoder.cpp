@@ -13,7 +13,6 @@
 #include "codec/Kernel.h"
 #include "codec/Prediction.h"
 
-
 namespace korvo {
 namespace {
 
@@ -706,38 +705,22 @@ std::int32_t BlockEncoder::encodeRun(const std::int16_t* in, std::uint8_t* out, 
 
 std::int32_t BlockEncoder::encodeRun(const std::int16_t* in, std::uint8_t* out, std::size_t blocks,
                                      std::int32_t carried, int width, block::Kernel kernel) {
+    // No codec for this width: nothing is written.
+    const auto nothing = [] { return std::int32_t{0}; };
 #if KORVO_CODEC_HAS_AVX2
     if (kernel == block::Kernel::Avx2 && block::kernelAvailable(kernel)) {
-        switch (width) {
-            case 4:
-                return encodeBlocksAvx2<4>(*this, in, out, blocks, carried);
-            case 5:
-                return encodeBlocksAvx2<5>(*this, in, out, blocks, carried);
-            case 6:
-                return encodeBlocksAvx2<6>(*this, in, out, blocks, carried);
-            case 7:
-                return encodeBlocksAvx2<7>(*this, in, out, blocks, carried);
-            case 8:
-                return encodeBlocksAvx2<8>(*this, in, out, blocks, carried);
-            default:
-                break;
-        }
+        return block::withWidth(
+            width,
+            [&](auto n) {
+                return encodeBlocksAvx2<decltype(n)::value>(*this, in, out, blocks, carried);
+            },
+            nothing);
     }
 #endif
-    switch (width) {
-        case 4:
-            return encodeBlocks<4>(*this, in, out, blocks, carried);
-        case 5:
-            return encodeBlocks<5>(*this, in, out, blocks, carried);
-        case 6:
-            return encodeBlocks<6>(*this, in, out, blocks, carried);
-        case 7:
-            return encodeBlocks<7>(*this, in, out, blocks, carried);
-        case 8:
-            return encodeBlocks<8>(*this, in, out, blocks, carried);
-        default:
-            return 0;  // no codec for this width: nothing is written
-    }
+    return block::withWidth(
+        width,
+        [&](auto n) { return encodeBlocks<decltype(n)::value>(*this, in, out, blocks, carried); },
+        nothing);
 }
 
 }  // namespace korvo

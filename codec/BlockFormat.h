@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 namespace korvo::block {
 
@@ -20,6 +21,20 @@ inline constexpr int kHalfSamples = 8;
 inline constexpr int kBlockSamples = 16;
 
 constexpr bool isDecodableWidth(int width) { return width >= kMinWidth && width <= kMaxWidth; }
+
+// Calls `kernel` with the width as a compile-time constant (std::integral_constant<int, 4..8>),
+// so that each width runs code of its own; `otherwise` answers for a width the codec lacks.
+template <typename Kernel, typename Otherwise>
+std::invoke_result_t<Otherwise> withWidth(int width, Kernel&& kernel, Otherwise&& otherwise) {
+    switch (width) {
+        case 4: return kernel(std::integral_constant<int, 4>{});
+        case 5: return kernel(std::integral_constant<int, 5>{});
+        case 6: return kernel(std::integral_constant<int, 6>{});
+        case 7: return kernel(std::integral_constant<int, 7>{});
+        case 8: return kernel(std::integral_constant<int, 8>{});
+        default: return otherwise();
+    }
+}
 
 // The nine field layouts. D10 is mode D with parameter 10 (samples 7 and 3 both direct, a 4-bit
 // header); E8 is mode E with parameter 8 (a 3-bit header).

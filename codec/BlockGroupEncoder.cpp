@@ -424,20 +424,9 @@ KORVO_AVX2 std::int32_t encodeGroups(const std::int16_t* in, std::uint8_t* out, 
 
 std::int32_t encodeBlockGroupsAvx2(const std::int16_t* in, std::uint8_t* out, std::size_t groups,
                                    std::int32_t carried, int width) {
-    switch (width) {
-        case 4:
-            return encodeGroups<4>(in, out, groups, carried);
-        case 5:
-            return encodeGroups<5>(in, out, groups, carried);
-        case 6:
-            return encodeGroups<6>(in, out, groups, carried);
-        case 7:
-            return encodeGroups<7>(in, out, groups, carried);
-        case 8:
-            return encodeGroups<8>(in, out, groups, carried);
-        default:
-            return carried;
-    }
+    return withWidth(
+        width, [&](auto n) { return encodeGroups<decltype(n)::value>(in, out, groups, carried); },
+        [&] { return carried; });
 }
 
 }  // namespace korvo::block

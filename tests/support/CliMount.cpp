@@ -11,29 +11,12 @@
 #include <thread>
 
 #include "tests/support/FatImages.h"
+#include "tests/support/FuseMount.h"
 #include "tests/support/Processes.h"
 
 namespace korvo::test {
 
-namespace {
-
 using namespace std::chrono_literals;
-
-bool isMountPoint(const std::string& folder) {
-    std::ifstream table("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        if (point == folder) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
 
 std::string fuseUnavailable() {
     if (access("/dev/fuse", R_OK | W_OK) != 0) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -17,27 +18,6 @@ namespace korvo::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Whether /proc/self/mountinfo lists the folder as a mount point.
-bool isMountPoint(const std::string& folder) {
-    std::ifstream table("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(table, line)) {
-        // Fields: id, parent, device, root, mount point, ...
-        std::size_t at = 0;
-        for (int field = 0; field < 4 && at != std::string::npos; ++field) {
-            at = line.find(' ', at);
-            if (at != std::string::npos)
-                ++at;
-        }
-        if (at == std::string::npos)
-            continue;
-        const std::size_t end = line.find(' ', at);
-        if (line.compare(at, end - at, folder) == 0)
-            return true;
-    }
-    return false;
-}
 
 // Runs a program with its output discarded; its exit status, or -1.
 int runQuietly(const std::vector<std::string>& arguments, pid_t* background = nullptr) {
@@ -66,6 +46,20 @@ bool onPath(const std::string& program) {
 }
 
 }  // namespace
+
+bool isMountPoint(const std::string& folder) {
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        if (point == folder) {
+            return true;
+        }
+    }
+    return false;
+}
 
 FuseMount::FuseMount(const std::string& image, const std::string& folder) {
     std::error_code error;

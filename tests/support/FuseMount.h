@@ -36,6 +36,9 @@ private:
     std::string whyNot_;
 };
 
+// Whether /proc/self/mountinfo lists the folder as a mount point.
+bool isMountPoint(const std::string& folder);
+
 // Lets mtools read images that fusefat has mounted (see above).
 void allowMtoolsOnFuseImages();
 
