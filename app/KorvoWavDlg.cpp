@@ -414,6 +414,12 @@ bool CKorvoWavDlg::selectSong(const QString& rootPath, int songNumber, bool show
     return false;
 }
 
+bool CKorvoWavDlg::reloadSong() {
+    const CSong* loaded = converter_.song();
+    return loaded != nullptr &&
+           selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true);
+}
+
 void CKorvoWavDlg::songChanged() {
     const QVariant number = songCombo_->currentData(kSongNumberRole);
     selectSong(QString::fromStdString(converter_.rootPath()),
@@ -576,9 +582,7 @@ void CKorvoWavDlg::enableConvertButtons(bool enabled) {
 // --- the commands --------------------------------------------------------------------------------
 
 void CKorvoWavDlg::renameTrack(CTrackButton& button) {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     if (converter_.song()->isProtected()) {
@@ -609,9 +613,7 @@ void CKorvoWavDlg::renameTrack(CTrackButton& button) {
 }
 
 void CKorvoWavDlg::importWave() {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     QString path;
@@ -629,9 +631,7 @@ void CKorvoWavDlg::importWave() {
 }
 
 void CKorvoWavDlg::importDropped(int virtualTrack, const QString& path) {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     // A stereo file fills the dropped-on track and the selected one of another track, if any.
@@ -732,9 +732,7 @@ bool CKorvoWavDlg::openImportFile(const QString& path) {
 
 void CKorvoWavDlg::exportWave() {
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     converter_.computeExportRange();
@@ -787,9 +785,7 @@ void CKorvoWavDlg::exportWave() {
 
 void CKorvoWavDlg::exportAll() {
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     const QString folder =
@@ -860,10 +856,7 @@ QString CKorvoWavDlg::exportForDrag(int v) {
         applySelection();
     }
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true) ||
-        !converter_.song()->used(v)) {
+    if (!reloadSong() || !converter_.song()->used(v)) {
         return {};
     }
     if (!dragFolder_) {
@@ -906,9 +899,7 @@ void CKorvoWavDlg::trackDragged(int v, const QString& path, Qt::DropAction actio
 }
 
 void CKorvoWavDlg::showHistory() {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr || selection_.empty() ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (selection_.empty() || !reloadSong()) {
         return;
     }
     // A restore rewrites the track's events: nothing reads the disk on the side meanwhile.
