@@ -64,6 +64,11 @@ QString playingTime(std::uint64_t frames, std::uint32_t sampleRate) {
         .arg(tenths % 10);
 }
 
+// The frames an export of the block range writes when it is not cut short.
+std::uint64_t framesOf(BlockRange range) {
+    return std::uint64_t{range.end - range.start} * kFramesPerBlock;
+}
+
 // "16.0 s" for what was written or read.
 QString seconds(std::uint64_t frames, std::uint32_t sampleRate) {
     return QString::number(sampleRate == 0 ? 0.0 : double(frames) / sampleRate, 'f', 1) + " s";
@@ -762,8 +767,7 @@ void CKorvoWavDlg::exportWave() {
         return;
     }
     const WaveDescription& wave = converter_.wave();
-    const BlockRange range = converter_.blockRange();
-    const std::uint64_t whole = std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    const std::uint64_t whole = framesOf(converter_.blockRange());
     const QFileInfo file(path);
     const QString link = QString(" <a href=\"%1\">Show in folder</a>")
                              .arg(QUrl::fromLocalFile(file.absolutePath()).toString());
@@ -835,9 +839,7 @@ bool CKorvoWavDlg::exportTrack(int v, const QString& path, bool& cut) {
             converter_.setProgress(nullptr);
         }
     }
-    const BlockRange range = converter_.blockRange();
-    cut = exported &&
-          converter_.wave().frames < std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    cut = exported && converter_.wave().frames < framesOf(converter_.blockRange());
     return exported;
 }
 
