@@ -10,6 +10,7 @@
 #include "app/MessageBox.h"
 #include "app/ProgressDialog.h"
 #include "convert/StatusMessages.h"
+#include "convert/TrackNames.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
 
@@ -18,7 +19,7 @@ namespace korvo {
 namespace {
 
 QString trackText(int v) {
-    return QString("%1.%2").arg(trackOf(v)).arg(vtrackOf(v));
+    return QString::fromStdString(trackLabel(v));
 }
 
 int waveTypeOf(const QString& path) {

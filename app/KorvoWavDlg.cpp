@@ -463,7 +463,7 @@ void CKorvoWavDlg::updateTrackView(bool enabled) {
 }
 
 QString CKorvoWavDlg::trackToolTip(const CSong& song, int v) {
-    const QString place = QString("%1.%2").arg(trackOf(v)).arg(vtrackOf(v));
+    const QString place = QString::fromStdString(trackLabel(v));
     const QString name = QString::fromLatin1(song.name(v).c_str());
     const QString title = name.isEmpty() ? place : place + " " + name;
     if (!song.used(v)) {
@@ -679,7 +679,7 @@ bool CKorvoWavDlg::importFile(const QString& path) {
         const WaveDescription& wave = converter_.wave();
         QStringList places;
         for (const std::uint8_t v : converter_.selectedTracks()) {
-            places << QString("%1.%2").arg(trackOf(v)).arg(vtrackOf(v));
+            places << QString::fromStdString(trackLabel(v));
         }
         setStatusLine(QString("Imported %1 into %2: %3 channel%4, %5")
                           .arg(QFileInfo(path).fileName().toHtmlEscaped(), places.join(" and "))
@@ -832,7 +832,7 @@ bool CKorvoWavDlg::exportTrack(int v, const QString& path, bool& cut) {
     bool exported = false;
     {
         CProgressDialog progress;
-        if (progress.create(QString("Processing %1.%2...").arg(trackOf(v)).arg(vtrackOf(v)),
+        if (progress.create(QString("Processing %1...").arg(QString::fromStdString(trackLabel(v))),
                             this)) {
             converter_.setProgress(&progress);
             exported = converter_.runExport();

@@ -62,10 +62,6 @@ std::string nameText(const std::string& name) {
     return name.substr(0, name.find('\0'));
 }
 
-std::string trackLabel(int v) {
-    return std::to_string(trackOf(v)) + "." + std::to_string(vtrackOf(v));
-}
-
 void reportLockProblem(const CTrackConverter& converter) {
     if (!converter.lockProblem().empty()) {
         std::cerr << "korvowav-cli: " << converter.lockProblem() << '\n';

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "convert/TrackConverter.h"
+#include "convert/TrackNames.h"
 #include "disk/DiskTypes.h"
 
 namespace korvo::cli {
@@ -57,8 +58,6 @@ std::optional<std::vector<std::uint8_t>> selectedTracks(const Options& options,
                                                         std::string& problem);
 // A stored name up to its first zero byte.
 std::string nameText(const std::string& name);
-// "T.V" of a virtual-track index.
-std::string trackLabel(int v);
 
 // Says why the disk's lock was refused (another program writes the disk), if it was.
 void reportLockProblem(const CTrackConverter& converter);

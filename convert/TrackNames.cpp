@@ -25,13 +25,15 @@ std::string hostFileName(const std::string& text) {
     return result;
 }
 
+std::string trackLabel(int virtualTrack) {
+    return std::to_string(trackOf(virtualTrack)) + "." + std::to_string(vtrackOf(virtualTrack));
+}
+
 std::string exportAllFileName(const CSong& song, int virtualTrack, const std::string& extension) {
     const std::string& stored = song.name(virtualTrack);
     const std::string name = stored.substr(0, stored.find('\0'));
     // An unnamed virtual track is plain "T.V", with no space before the extension.
-    return hostFileName(std::to_string(trackOf(virtualTrack)) + "." +
-                        std::to_string(vtrackOf(virtualTrack)) + (name.empty() ? "" : " ") +
-                        name + extension);
+    return hostFileName(trackLabel(virtualTrack) + (name.empty() ? "" : " ") + name + extension);
 }
 
 std::string toRecorderCharacters(const std::string& text) {

@@ -21,6 +21,9 @@ inline constexpr std::size_t kTrackNameLength = 8;
 // True when the recorder can show every character: 7-bit ASCII only.
 bool isRecorderDisplayable(std::string_view text);
 
+// How users name a virtual track: "T.V", track and V.Track from 1.
+std::string trackLabel(int virtualTrack);
+
 // A file name a host can store: control characters, separators and the characters other
 // systems refuse in names become '_'.
 std::string hostFileName(const std::string& text);

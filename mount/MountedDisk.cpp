@@ -61,10 +61,6 @@ std::string fileNameOf(const std::string& text) {
     return result;
 }
 
-std::string trackLabel(int v) {
-    return std::to_string(trackOf(v)) + "." + std::to_string(vtrackOf(v));
-}
-
 std::optional<int> parseLabel(const std::string& text) {
     if (text.size() != 3 || text[1] != '.' || text[0] < '1' || text[0] > '8' || text[2] < '1' ||
         text[2] > '8') {
