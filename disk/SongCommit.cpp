@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "disk/DiskLayout.h"
+
 namespace korvo {
 
 namespace {
@@ -166,7 +168,7 @@ bool oldOrNewBySector(const std::vector<std::uint8_t>& now, const std::vector<st
 // way from the one to the other.
 bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit& commit) {
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(folder, "SONG.QMT"), OpenMode::read);
+        auto file = disk.open(inFolder(folder, kQmtSongFileName), OpenMode::read);
         std::vector<std::uint8_t> now(commit.songFile.size());
         if (!file || !file->read(now.data(), now.size()) ||
             !oldOrNewBySector(now, commit.songFile, commit.songFileBefore)) {
@@ -174,7 +176,7 @@ bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit&
         }
     }
     if (!commit.eventList.empty()) {
-        const auto now = readWhole(disk, inFolder(folder, "EVENTLS0.KRV"));
+        const auto now = readWhole(disk, inFolder(folder, kEventListFileName));
         if (!now) {
             return false;
         }
@@ -258,11 +260,11 @@ bool carryOut(IDiskFiles& disk, const std::string& folder, const SongCommit& com
         return false;
     }
     if (!commit.songFile.empty() &&
-        !rewriteInPlace(disk, inFolder(folder, "SONG.QMT"), commit.songFile, false)) {
+        !rewriteInPlace(disk, inFolder(folder, kQmtSongFileName), commit.songFile, false)) {
         return false;
     }
     if (!commit.eventList.empty() &&
-        !rewriteInPlace(disk, inFolder(folder, "EVENTLS0.KRV"), commit.eventList, true)) {
+        !rewriteInPlace(disk, inFolder(folder, kEventListFileName), commit.eventList, true)) {
         return false;
     }
     return true;
@@ -431,7 +433,7 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     }
     bool leftovers = false;
     removeTemporaryTakes(disk, songFolder, commit.takes, leftovers);
-    const std::string listPath = inFolder(songFolder, "EVENTLS0.KRV");
+    const std::string listPath = inFolder(songFolder, kEventListFileName);
     std::optional<std::uint64_t> grownFrom;
     // A write that stops before the commit point leaves the files as they were: the growth of
     // the event list is cut off again (best effort: what is left is never read).
@@ -452,7 +454,7 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     // The files as they stand now, for telling later whether the record still applies.
     SongCommit recorded = commit;
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(songFolder, "SONG.QMT"), OpenMode::read);
+        auto file = disk.open(inFolder(songFolder, kQmtSongFileName), OpenMode::read);
         std::vector<std::uint8_t> now(commit.songFile.size());
         if (!file || !file->read(now.data(), now.size())) {
             cutGrowth();
