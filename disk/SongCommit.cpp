@@ -142,6 +142,17 @@ std::optional<std::vector<std::uint8_t>> readWhole(IDiskFiles& disk, const std::
     return bytes;
 }
 
+// The first `n` bytes of a file; nullopt when it is missing or shorter.
+std::optional<std::vector<std::uint8_t>> readStart(IDiskFiles& disk, const std::string& path,
+                                                   std::size_t n) {
+    auto stream = disk.open(path, OpenMode::read);
+    std::vector<std::uint8_t> bytes(n);
+    if (!stream || !stream->read(bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::vector<std::uint32_t> sectorSums(const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint32_t> sums;
     for (std::size_t at = 0; at < bytes.size(); at += kSumBytes) {
@@ -168,10 +179,9 @@ bool oldOrNewBySector(const std::vector<std::uint8_t>& now, const std::vector<st
 // way from the one to the other.
 bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit& commit) {
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(folder, kQmtSongFileName), OpenMode::read);
-        std::vector<std::uint8_t> now(commit.songFile.size());
-        if (!file || !file->read(now.data(), now.size()) ||
-            !oldOrNewBySector(now, commit.songFile, commit.songFileBefore)) {
+        const auto now =
+            readStart(disk, inFolder(folder, kQmtSongFileName), commit.songFile.size());
+        if (!now || !oldOrNewBySector(*now, commit.songFile, commit.songFileBefore)) {
             return false;
         }
     }
@@ -454,13 +464,13 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     // The files as they stand now, for telling later whether the record still applies.
     SongCommit recorded = commit;
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(songFolder, kQmtSongFileName), OpenMode::read);
-        std::vector<std::uint8_t> now(commit.songFile.size());
-        if (!file || !file->read(now.data(), now.size())) {
+        const auto now =
+            readStart(disk, inFolder(songFolder, kQmtSongFileName), commit.songFile.size());
+        if (!now) {
             cutGrowth();
             return false;
         }
-        recorded.songFileBefore = sectorSums(now);
+        recorded.songFileBefore = sectorSums(*now);
     }
     if (!commit.eventList.empty()) {
         const auto now = readWhole(disk, listPath);
