@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "disk/DiskLayout.h"
+#include "wavefile/ByteOrder.h"
 
 namespace korvo {
 
@@ -41,13 +42,13 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.resize(out.size() + 2);
+    writeLittleEndian16(out.data() + out.size() - 2, value);
 }
 
 void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    put16(out, static_cast<std::uint16_t>(value));
-    put16(out, static_cast<std::uint16_t>(value >> 16));
+    out.resize(out.size() + 4);
+    writeLittleEndian32(out.data() + out.size() - 4, value);
 }
 
 // Reads the record's fields front to back; every read past the end fails.
@@ -68,16 +69,15 @@ public:
         if (!take(2, at)) {
             return false;
         }
-        value = static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+        value = readLittleEndian16(at);
         return true;
     }
     bool get32(std::uint32_t& value) {
-        std::uint16_t low = 0;
-        std::uint16_t high = 0;
-        if (!get16(low) || !get16(high)) {
+        const std::uint8_t* at = nullptr;
+        if (!take(4, at)) {
             return false;
         }
-        value = low | (std::uint32_t{high} << 16);
+        value = readLittleEndian32(at);
         return true;
     }
     bool getName(std::string& name) {
@@ -343,8 +343,7 @@ std::optional<SongCommit> SongCommit::parse(const std::vector<std::uint8_t>& byt
         return std::nullopt;
     }
     const std::size_t end = bytes.size() - 4;
-    const std::uint32_t stored = bytes[end] | (bytes[end + 1] << 8) | (bytes[end + 2] << 16) |
-                                 (std::uint32_t{bytes[end + 3]} << 24);
+    const std::uint32_t stored = readLittleEndian32(bytes.data() + end);
     if (stored != crc32(bytes.data(), end)) {
         return std::nullopt;
     }
