@@ -273,6 +273,8 @@ bool CMountedDisk::rebuild(std::string& problem) {
     }
     readDisk_ = openDiskFiles(settings_.disk, settings_.options);
     const DiskFamily family = converter_.family();
+    // One writer, used only to size the track files as an export writes them.
+    const auto sizing = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
     for (const auto& [number, entry] : *converter_.songList()) {
         SongFolder folder;
         folder.number = number;
@@ -306,8 +308,7 @@ bool CMountedDisk::rebuild(std::string& problem) {
             const std::string safe = fileNameOf(trackName);
             file.fileName = trackLabel(v) + (safe.empty() ? "" : " " + safe) + ".wav";
             file.blocks = end;
-            const auto wave = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
-            file.size = wave->neededSize(1, 0, end);
+            file.size = sizing->neededSize(1, 0, end);
             folder.tracks.push_back(std::move(file));
         }
         folder.json = tracks.dump() + "\n";
