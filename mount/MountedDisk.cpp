@@ -20,6 +20,7 @@
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
 #include "volume/OpenDisk.h"
+#include "wavefile/ByteOrder.h"
 #include "wavefile/WaveFile.h"
 
 namespace korvo::mount {
@@ -838,8 +839,8 @@ std::shared_ptr<CMountedDisk::DecodedRun> CMountedDisk::decodeRun(const TrackVie
     reader.reader->decodeRun(reader.run, decoded->samples.data());
     if constexpr (std::endian::native == std::endian::big) {
         for (std::int16_t& sample : decoded->samples) {
-            const auto bits = static_cast<std::uint16_t>(sample);
-            sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(bits << 8 | bits >> 8));
+            sample =
+                static_cast<std::int16_t>(KorvoLib::swapBytes(static_cast<std::uint16_t>(sample)));
         }
     }
     reader.next = end;
