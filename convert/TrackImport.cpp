@@ -251,7 +251,8 @@ bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& wri
     };
     std::array<RunSlot, 2> slots;
     for (RunSlot& slot : slots) {
-        slot.samples.resize(encoded, std::vector<std::int16_t>(std::size_t{kRunBlocks} * 16));
+        slot.samples.resize(encoded,
+                            std::vector<std::int16_t>(std::size_t{kRunBlocks} * kFramesPerBlock));
         slot.bytes.resize(
             encoded, std::vector<std::uint8_t>(std::size_t{kRunBlocks} * geometry->blockBytes));
         slot.channels.assign(channels, nullptr);
@@ -267,14 +268,14 @@ bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& wri
         std::uint8_t* out = slot.bytes[c].data();
         BlockBuffer& encoder = encoders[c];
         if (invert) {
-            invertPolarity(in, std::size_t{slot.waveBlocks} * 16);
+            invertPolarity(in, std::size_t{slot.waveBlocks} * kFramesPerBlock);
         }
         encoder.encodeRun(in, out, slot.waveBlocks);
         // Blocks past the wave: silence, each predicted as after silence.
         for (std::uint32_t b = slot.waveBlocks; b < slot.blocks; ++b) {
             encoder.carried = 0;
-            encoder.encodeRun(in + std::size_t{b} * 16, out + std::size_t{b} * geometry->blockBytes,
-                              1);
+            encoder.encodeRun(in + std::size_t{b} * kFramesPerBlock,
+                              out + std::size_t{b} * geometry->blockBytes, 1);
         }
     });
 
