@@ -104,7 +104,9 @@ std::size_t CTakeFile::blocksLeftInCluster() const {
                                     geometry_.blockBytes);
 }
 
-bool CTakeFile::readBlock(std::uint8_t* block) { return readBlocks(block, 1); }
+bool CTakeFile::readBlock(std::uint8_t* block) {
+    return readBlocks(block, 1);
+}
 
 bool CTakeFile::readBlocks(std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || writing_) {
@@ -145,7 +147,9 @@ bool CTakeFile::createForWriting(const CSong& song, int virtualTrack) {
     return stream_->good();
 }
 
-bool CTakeFile::writeBlock(const std::uint8_t* block) { return writeBlocks(block, 1); }
+bool CTakeFile::writeBlock(const std::uint8_t* block) {
+    return writeBlocks(block, 1);
+}
 
 bool CTakeFile::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || !writing_) {
@@ -229,7 +233,11 @@ CTakeWriter::~CTakeWriter() {
 }
 
 bool CTakeWriter::writeBlock(const std::uint8_t* block) {
-    return created_ && !finished_ && !completed_ && take_.writeBlock(block);
+    return writeBlocks(block, 1);
+}
+
+bool CTakeWriter::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
+    return created_ && !finished_ && !completed_ && take_.writeBlocks(blocks, count);
 }
 
 bool CTakeWriter::finish() {
@@ -238,10 +246,6 @@ bool CTakeWriter::finish() {
     }
     finished_ = take_.finish();
     return finished_;
-}
-
-bool CTakeWriter::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
-    return created_ && !completed_ && take_.writeBlocks(blocks, count);
 }
 
 bool CTakeWriter::complete() {
