@@ -54,6 +54,10 @@ std::vector<DriveEntry> driveList(IVolumeDeviceCalls& calls) {
     return drives;
 }
 
+std::string rawVolumeName(char letter) {
+    return "\\\\.\\" + std::string(1, letter) + ":";
+}
+
 std::optional<char> rawVolumeLetter(std::string_view path) {
     if (path.size() != 6 || (path.substr(0, 4) != "\\\\.\\" && path.substr(0, 4) != "//./") ||
         path[5] != ':') {
@@ -78,7 +82,7 @@ CRawVolumeFile::~CRawVolumeFile() {
 
 bool CRawVolumeFile::open(std::string& reason) {
     close();
-    const std::string name = "\\\\.\\" + std::string(1, letter_) + ":";
+    const std::string name = rawVolumeName(letter_);
     const auto sectorBytes = calls_.bytesPerSector(rootOf(letter_));
     if (!sectorBytes || !validSectorSize(*sectorBytes)) {
         reason = "cannot tell the sector size of " + rootOf(letter_);
@@ -136,7 +140,7 @@ std::optional<std::uint32_t> CRawVolumeFile::firstCluster(std::string_view path)
 
 std::unique_ptr<CRawVolumeTarget> CRawVolumeTarget::open(IVolumeDeviceCalls& calls, char letter,
                                                          bool writable, std::string& reason) {
-    const std::string name = "\\\\.\\" + std::string(1, letter) + ":";
+    const std::string name = rawVolumeName(letter);
     const auto sectorBytes = calls.bytesPerSector(rootOf(letter)).value_or(512);
     if (!validSectorSize(sectorBytes)) {
         reason = "cannot tell the sector size of " + rootOf(letter);

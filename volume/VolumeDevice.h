@@ -84,6 +84,9 @@ std::vector<DriveEntry> driveList(IVolumeDeviceCalls& calls);
 // other path.
 std::optional<char> rawVolumeLetter(std::string_view path);
 
+// The raw volume path of a drive letter, "\\.\X:".
+std::string rawVolumeName(char letter);
+
 // A mounted volume read raw for cluster chains, through the volume file "\\.\X:" opened for
 // reading and shared: reads of any extent are served from whole sectors, and a file's first
 // cluster is its first extent's logical cluster plus 2 (the first data cluster's number).

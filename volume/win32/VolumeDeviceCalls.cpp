@@ -42,7 +42,7 @@ public:
     }
 
     Handle openVolume(char letter, bool writable) override {
-        const std::wstring name = L"\\\\.\\" + std::wstring(1, static_cast<wchar_t>(letter)) + L":";
+        const std::wstring name = win32::wideOf(rawVolumeName(letter));
         HANDLE handle =
             CreateFileW(name.c_str(), GENERIC_READ | (writable ? GENERIC_WRITE : 0),
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
