@@ -209,9 +209,8 @@ bool CTakeFile::complete() {
     if (!finish()) {
         return false;
     }
-    const std::string::size_type slash = path_.rfind('/');
-    std::string finalPath =
-        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) + finalName_;
+    // The same folder, the final name in place of the temporary one.
+    std::string finalPath = path_.substr(0, path_.size() - fileName().size()) + finalName_;
     if (!disk_.rename(path_, finalPath)) {
         return false;
     }
