@@ -146,10 +146,13 @@ void CHistoryDlg::exportVersion() {
         }
     }
     if (!exported) {
-        const std::string_view message = statusMessage(converter_.status());
-        messages_.show(this,
-                       QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
+        showStatus();
     }
+}
+
+void CHistoryDlg::showStatus() {
+    const std::string_view message = statusMessage(converter_.status());
+    messages_.show(this, QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
 }
 
 void CHistoryDlg::restoreVersion() {
@@ -165,9 +168,7 @@ void CHistoryDlg::restoreVersion() {
         }
     }
     if (!done) {
-        const std::string_view message = statusMessage(converter_.status());
-        messages_.show(this,
-                       QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
+        showStatus();
         return;
     }
     restored_ = true;

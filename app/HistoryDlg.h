@@ -47,6 +47,8 @@ private:
     void rowChanged();
     std::uint16_t chosenGroup() const;
     bool chosenIsComplete() const;
+    // The converter's status message over the dialog.
+    void showStatus();
 
     CTrackConverter& converter_;
     int virtualTrack_;

@@ -64,6 +64,11 @@ QString playingTime(std::uint64_t frames, std::uint32_t sampleRate) {
         .arg(tenths % 10);
 }
 
+// The frames an export of the block range writes when it is not cut short.
+std::uint64_t framesOf(BlockRange range) {
+    return std::uint64_t{range.end - range.start} * kFramesPerBlock;
+}
+
 // "16.0 s" for what was written or read.
 QString seconds(std::uint64_t frames, std::uint32_t sampleRate) {
     return QString::number(sampleRate == 0 ? 0.0 : double(frames) / sampleRate, 'f', 1) + " s";
@@ -414,6 +419,12 @@ bool CKorvoWavDlg::selectSong(const QString& rootPath, int songNumber, bool show
     return false;
 }
 
+bool CKorvoWavDlg::reloadSong() {
+    const CSong* loaded = converter_.song();
+    return loaded != nullptr &&
+           selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true);
+}
+
 void CKorvoWavDlg::songChanged() {
     const QVariant number = songCombo_->currentData(kSongNumberRole);
     selectSong(QString::fromStdString(converter_.rootPath()),
@@ -576,9 +587,7 @@ void CKorvoWavDlg::enableConvertButtons(bool enabled) {
 // --- the commands --------------------------------------------------------------------------------
 
 void CKorvoWavDlg::renameTrack(CTrackButton& button) {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     if (converter_.song()->isProtected()) {
@@ -609,9 +618,7 @@ void CKorvoWavDlg::renameTrack(CTrackButton& button) {
 }
 
 void CKorvoWavDlg::importWave() {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     QString path;
@@ -629,9 +636,7 @@ void CKorvoWavDlg::importWave() {
 }
 
 void CKorvoWavDlg::importDropped(int virtualTrack, const QString& path) {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     // A stereo file fills the dropped-on track and the selected one of another track, if any.
@@ -732,9 +737,7 @@ bool CKorvoWavDlg::openImportFile(const QString& path) {
 
 void CKorvoWavDlg::exportWave() {
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     converter_.computeExportRange();
@@ -764,8 +767,7 @@ void CKorvoWavDlg::exportWave() {
         return;
     }
     const WaveDescription& wave = converter_.wave();
-    const BlockRange range = converter_.blockRange();
-    const std::uint64_t whole = std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    const std::uint64_t whole = framesOf(converter_.blockRange());
     const QFileInfo file(path);
     const QString link = QString(" <a href=\"%1\">Show in folder</a>")
                              .arg(QUrl::fromLocalFile(file.absolutePath()).toString());
@@ -787,9 +789,7 @@ void CKorvoWavDlg::exportWave() {
 
 void CKorvoWavDlg::exportAll() {
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (!reloadSong()) {
         return;
     }
     const QString folder =
@@ -839,9 +839,7 @@ bool CKorvoWavDlg::exportTrack(int v, const QString& path, bool& cut) {
             converter_.setProgress(nullptr);
         }
     }
-    const BlockRange range = converter_.blockRange();
-    cut = exported &&
-          converter_.wave().frames < std::uint64_t{range.end - range.start} * kFramesPerBlock;
+    cut = exported && converter_.wave().frames < framesOf(converter_.blockRange());
     return exported;
 }
 
@@ -860,10 +858,7 @@ QString CKorvoWavDlg::exportForDrag(int v) {
         applySelection();
     }
     stopPlaying();
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true) ||
-        !converter_.song()->used(v)) {
+    if (!reloadSong() || !converter_.song()->used(v)) {
         return {};
     }
     if (!dragFolder_) {
@@ -906,9 +901,7 @@ void CKorvoWavDlg::trackDragged(int v, const QString& path, Qt::DropAction actio
 }
 
 void CKorvoWavDlg::showHistory() {
-    const CSong* loaded = converter_.song();
-    if (loaded == nullptr || selection_.empty() ||
-        !selectSong(QString::fromStdString(converter_.rootPath()), loaded->number(), true)) {
+    if (selection_.empty() || !reloadSong()) {
         return;
     }
     // A restore rewrites the track's events: nothing reads the disk on the side meanwhile.

@@ -152,6 +152,9 @@ private:
     void restoreRememberedDisk();
     void driveChanged(int row);
     void songChanged();
+    // Reads the loaded song again from the disk before a command uses it; false (the error
+    // shown) when no song is loaded or it can no longer be read.
+    bool reloadSong();
     void fillSongList(bool enabled);
     void updateTrackView(bool enabled);
     void trackToggled(CTrackButton& button);

@@ -4,33 +4,16 @@
 
 #include <cmath>
 
+#include "wavefile/ByteOrder.h"
 #include "wavefile/ExtendedFloat.h"
 
 namespace korvo {
 
 namespace {
 
-std::uint32_t little32(const QByteArray& bytes, qsizetype at) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-    }
-    return value;
-}
-std::uint16_t little16(const QByteArray& bytes, qsizetype at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
-                                      static_cast<std::uint8_t>(bytes[at + 1]) << 8);
-}
-std::uint32_t big32(const QByteArray& bytes, qsizetype at) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-    }
-    return value;
-}
-std::uint16_t big16(const QByteArray& bytes, qsizetype at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) << 8 |
-                                      static_cast<std::uint8_t>(bytes[at + 1]));
+// The byte at an offset of the header, for the shared byte-order readers.
+const std::uint8_t* bytesAt(const QByteArray& bytes, qsizetype offset) {
+    return reinterpret_cast<const std::uint8_t*>(bytes.constData()) + offset;
 }
 
 struct HeaderFacts {
@@ -75,22 +58,22 @@ QString importProblem(const QString& path, std::uint32_t songRate) {
     }
     for (qsizetype at = 12; at + 8 <= head.size();) {
         const QByteArray id = head.mid(at, 4);
-        const std::uint32_t size = riff ? little32(head, at + 4) : big32(head, at + 4);
+        const std::uint32_t size = KorvoLib::loadU32(
+            bytesAt(head, at + 4), riff ? KorvoLib::ByteOrder::kLittle : KorvoLib::ByteOrder::kBig);
         const qsizetype body = at + 8;
         HeaderFacts facts;
         if (riff && id == "fmt " && body + 16 <= head.size()) {
-            facts.formatTag = little16(head, body);
-            facts.channels = little16(head, body + 2);
-            facts.rate = little32(head, body + 4);
-            facts.bits = little16(head, body + 14);
+            facts.formatTag = readLittleEndian16(bytesAt(head, body));
+            facts.channels = readLittleEndian16(bytesAt(head, body + 2));
+            facts.rate = readLittleEndian32(bytesAt(head, body + 4));
+            facts.bits = readLittleEndian16(bytesAt(head, body + 14));
             facts.pcm = facts.formatTag == 1 || facts.formatTag == 0xFFFE;
             return judged(facts, songRate);
         }
         if (aiff && id == "COMM" && body + 18 <= head.size()) {
-            facts.channels = big16(head, body);
-            facts.bits = big16(head, body + 6);
-            const double rate = KorvoLib::fromExtended(
-                reinterpret_cast<const std::uint8_t*>(head.constData()) + body + 8);
+            facts.channels = readBigEndian16(bytesAt(head, body));
+            facts.bits = readBigEndian16(bytesAt(head, body + 6));
+            const double rate = KorvoLib::fromExtended(bytesAt(head, body + 8));
             facts.rate = std::isfinite(rate) && rate > 0 && rate < 1e7
                              ? static_cast<std::uint32_t>(std::lround(rate))
                              : 0;
