@@ -10,12 +10,17 @@
 //   workers.wait();
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace korvo {
+
+// Blocks a run of an import or export: 32768 frames, a few hundredths of a second of work, so
+// that progress moves and Cancel answers many times a second.
+inline constexpr std::uint32_t kRunBlocks = 2048;
 
 class CRunWorkers {
 public:

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "convert/TrackConverter.h"
 #include "convert/RunWorkers.h"
+#include "convert/TrackConverter.h"
 #include "convert/TrackReader.h"
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
@@ -19,10 +19,6 @@ namespace korvo {
 namespace {
 
 using KorvoLib::Korvo::IWaveFile;
-
-// Blocks a run: 32768 frames, a few hundredths of a second of work, so that progress moves
-// and Cancel answers many times a second.
-constexpr std::uint32_t kRunBlocks = 2048;
 
 // The folder part of a path, up to and including its last separator ('/', or '\' as Windows
 // writes it; "." for a bare name).

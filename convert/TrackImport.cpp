@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "convert/TrackConverter.h"
 #include "convert/RunWorkers.h"
+#include "convert/TrackConverter.h"
 #include "convert/TrackNames.h"
 #include "convert/TrackReader.h"
 #include "disk/DiskLayout.h"
@@ -19,10 +19,6 @@ namespace korvo {
 namespace {
 
 using KorvoLib::Korvo::IWaveFile;
-
-// Blocks a run: 32768 frames, a few hundredths of a second of work, so that progress moves
-// and Cancel answers many times a second.
-constexpr std::uint32_t kRunBlocks = 2048;
 
 // Reads the wave a run of blocks at a time into the channels' sample arrays.
 class CWaveReader {
@@ -255,9 +251,10 @@ bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& wri
     };
     std::array<RunSlot, 2> slots;
     for (RunSlot& slot : slots) {
-        slot.samples.resize(encoded, std::vector<std::int16_t>(std::size_t{kRunBlocks} * 16));
-        slot.bytes.resize(encoded,
-                          std::vector<std::uint8_t>(std::size_t{kRunBlocks} * geometry->blockBytes));
+        slot.samples.resize(encoded,
+                            std::vector<std::int16_t>(std::size_t{kRunBlocks} * kFramesPerBlock));
+        slot.bytes.resize(
+            encoded, std::vector<std::uint8_t>(std::size_t{kRunBlocks} * geometry->blockBytes));
         slot.channels.assign(channels, nullptr);
         for (std::size_t c = 0; c < encoded; ++c) {
             slot.channels[c] = slot.samples[c].data();
@@ -265,23 +262,22 @@ bool CTrackConverter::encodeTakes(std::vector<std::unique_ptr<CTakeWriter>>& wri
     }
     const bool invert = polarity_ != 0;
     RunSlot* encoding = &slots[0];
-    CRunWorkers workers(
-        CRunWorkers::workersFor(threads_, static_cast<int>(encoded)), [&](int c) {
-            RunSlot& slot = *encoding;
-            std::int16_t* in = slot.samples[c].data();
-            std::uint8_t* out = slot.bytes[c].data();
-            BlockBuffer& encoder = encoders[c];
-            if (invert) {
-                invertPolarity(in, std::size_t{slot.waveBlocks} * 16);
-            }
-            encoder.encodeRun(in, out, slot.waveBlocks);
-            // Blocks past the wave: silence, each predicted as after silence.
-            for (std::uint32_t b = slot.waveBlocks; b < slot.blocks; ++b) {
-                encoder.carried = 0;
-                encoder.encodeRun(in + std::size_t{b} * 16, out + std::size_t{b} * geometry->blockBytes,
-                                  1);
-            }
-        });
+    CRunWorkers workers(CRunWorkers::workersFor(threads_, static_cast<int>(encoded)), [&](int c) {
+        RunSlot& slot = *encoding;
+        std::int16_t* in = slot.samples[c].data();
+        std::uint8_t* out = slot.bytes[c].data();
+        BlockBuffer& encoder = encoders[c];
+        if (invert) {
+            invertPolarity(in, std::size_t{slot.waveBlocks} * kFramesPerBlock);
+        }
+        encoder.encodeRun(in, out, slot.waveBlocks);
+        // Blocks past the wave: silence, each predicted as after silence.
+        for (std::uint32_t b = slot.waveBlocks; b < slot.blocks; ++b) {
+            encoder.carried = 0;
+            encoder.encodeRun(in + std::size_t{b} * kFramesPerBlock,
+                              out + std::size_t{b} * geometry->blockBytes, 1);
+        }
+    });
 
     CWaveReader reader(makeInputFile(), wave_, range_);
     const auto readRun = [&](RunSlot& slot, std::uint32_t start) {

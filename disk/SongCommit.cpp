@@ -5,6 +5,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "disk/DiskLayout.h"
+#include "wavefile/ByteOrder.h"
+
 namespace korvo {
 
 namespace {
@@ -39,13 +42,13 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.resize(out.size() + 2);
+    writeLittleEndian16(out.data() + out.size() - 2, value);
 }
 
 void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    put16(out, static_cast<std::uint16_t>(value));
-    put16(out, static_cast<std::uint16_t>(value >> 16));
+    out.resize(out.size() + 4);
+    writeLittleEndian32(out.data() + out.size() - 4, value);
 }
 
 // Reads the record's fields front to back; every read past the end fails.
@@ -66,16 +69,15 @@ public:
         if (!take(2, at)) {
             return false;
         }
-        value = static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+        value = readLittleEndian16(at);
         return true;
     }
     bool get32(std::uint32_t& value) {
-        std::uint16_t low = 0;
-        std::uint16_t high = 0;
-        if (!get16(low) || !get16(high)) {
+        const std::uint8_t* at = nullptr;
+        if (!take(4, at)) {
             return false;
         }
-        value = low | (std::uint32_t{high} << 16);
+        value = readLittleEndian32(at);
         return true;
     }
     bool getName(std::string& name) {
@@ -140,6 +142,17 @@ std::optional<std::vector<std::uint8_t>> readWhole(IDiskFiles& disk, const std::
     return bytes;
 }
 
+// The first `n` bytes of a file; nullopt when it is missing or shorter.
+std::optional<std::vector<std::uint8_t>> readStart(IDiskFiles& disk, const std::string& path,
+                                                   std::size_t n) {
+    auto stream = disk.open(path, OpenMode::read);
+    std::vector<std::uint8_t> bytes(n);
+    if (!stream || !stream->read(bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::vector<std::uint32_t> sectorSums(const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint32_t> sums;
     for (std::size_t at = 0; at < bytes.size(); at += kSumBytes) {
@@ -166,15 +179,14 @@ bool oldOrNewBySector(const std::vector<std::uint8_t>& now, const std::vector<st
 // way from the one to the other.
 bool stillApplies(IDiskFiles& disk, const std::string& folder, const SongCommit& commit) {
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(folder, "SONG.QMT"), OpenMode::read);
-        std::vector<std::uint8_t> now(commit.songFile.size());
-        if (!file || !file->read(now.data(), now.size()) ||
-            !oldOrNewBySector(now, commit.songFile, commit.songFileBefore)) {
+        const auto now =
+            readStart(disk, inFolder(folder, kQmtSongFileName), commit.songFile.size());
+        if (!now || !oldOrNewBySector(*now, commit.songFile, commit.songFileBefore)) {
             return false;
         }
     }
     if (!commit.eventList.empty()) {
-        const auto now = readWhole(disk, inFolder(folder, "EVENTLS0.KRV"));
+        const auto now = readWhole(disk, inFolder(folder, kEventListFileName));
         if (!now) {
             return false;
         }
@@ -258,11 +270,11 @@ bool carryOut(IDiskFiles& disk, const std::string& folder, const SongCommit& com
         return false;
     }
     if (!commit.songFile.empty() &&
-        !rewriteInPlace(disk, inFolder(folder, "SONG.QMT"), commit.songFile, false)) {
+        !rewriteInPlace(disk, inFolder(folder, kQmtSongFileName), commit.songFile, false)) {
         return false;
     }
     if (!commit.eventList.empty() &&
-        !rewriteInPlace(disk, inFolder(folder, "EVENTLS0.KRV"), commit.eventList, true)) {
+        !rewriteInPlace(disk, inFolder(folder, kEventListFileName), commit.eventList, true)) {
         return false;
     }
     return true;
@@ -331,8 +343,7 @@ std::optional<SongCommit> SongCommit::parse(const std::vector<std::uint8_t>& byt
         return std::nullopt;
     }
     const std::size_t end = bytes.size() - 4;
-    const std::uint32_t stored = bytes[end] | (bytes[end + 1] << 8) | (bytes[end + 2] << 16) |
-                                 (std::uint32_t{bytes[end + 3]} << 24);
+    const std::uint32_t stored = readLittleEndian32(bytes.data() + end);
     if (stored != crc32(bytes.data(), end)) {
         return std::nullopt;
     }
@@ -431,7 +442,7 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     }
     bool leftovers = false;
     removeTemporaryTakes(disk, songFolder, commit.takes, leftovers);
-    const std::string listPath = inFolder(songFolder, "EVENTLS0.KRV");
+    const std::string listPath = inFolder(songFolder, kEventListFileName);
     std::optional<std::uint64_t> grownFrom;
     // A write that stops before the commit point leaves the files as they were: the growth of
     // the event list is cut off again (best effort: what is left is never read).
@@ -452,13 +463,13 @@ bool commitSongWrite(IDiskFiles& disk, const std::string& songFolder, const Song
     // The files as they stand now, for telling later whether the record still applies.
     SongCommit recorded = commit;
     if (!commit.songFile.empty()) {
-        auto file = disk.open(inFolder(songFolder, "SONG.QMT"), OpenMode::read);
-        std::vector<std::uint8_t> now(commit.songFile.size());
-        if (!file || !file->read(now.data(), now.size())) {
+        const auto now =
+            readStart(disk, inFolder(songFolder, kQmtSongFileName), commit.songFile.size());
+        if (!now) {
             cutGrowth();
             return false;
         }
-        recorded.songFileBefore = sectorSums(now);
+        recorded.songFileBefore = sectorSums(*now);
     }
     if (!commit.eventList.empty()) {
         const auto now = readWhole(disk, listPath);

@@ -104,7 +104,9 @@ std::size_t CTakeFile::blocksLeftInCluster() const {
                                     geometry_.blockBytes);
 }
 
-bool CTakeFile::readBlock(std::uint8_t* block) { return readBlocks(block, 1); }
+bool CTakeFile::readBlock(std::uint8_t* block) {
+    return readBlocks(block, 1);
+}
 
 bool CTakeFile::readBlocks(std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || writing_) {
@@ -145,7 +147,9 @@ bool CTakeFile::createForWriting(const CSong& song, int virtualTrack) {
     return stream_->good();
 }
 
-bool CTakeFile::writeBlock(const std::uint8_t* block) { return writeBlocks(block, 1); }
+bool CTakeFile::writeBlock(const std::uint8_t* block) {
+    return writeBlocks(block, 1);
+}
 
 bool CTakeFile::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
     if (!stream_ || !writing_) {
@@ -205,9 +209,8 @@ bool CTakeFile::complete() {
     if (!finish()) {
         return false;
     }
-    const std::string::size_type slash = path_.rfind('/');
-    std::string finalPath =
-        (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) + finalName_;
+    // The same folder, the final name in place of the temporary one.
+    std::string finalPath = path_.substr(0, path_.size() - fileName().size()) + finalName_;
     if (!disk_.rename(path_, finalPath)) {
         return false;
     }
@@ -229,7 +232,11 @@ CTakeWriter::~CTakeWriter() {
 }
 
 bool CTakeWriter::writeBlock(const std::uint8_t* block) {
-    return created_ && !finished_ && !completed_ && take_.writeBlock(block);
+    return writeBlocks(block, 1);
+}
+
+bool CTakeWriter::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
+    return created_ && !finished_ && !completed_ && take_.writeBlocks(blocks, count);
 }
 
 bool CTakeWriter::finish() {
@@ -238,10 +245,6 @@ bool CTakeWriter::finish() {
     }
     finished_ = take_.finish();
     return finished_;
-}
-
-bool CTakeWriter::writeBlocks(const std::uint8_t* blocks, std::size_t count) {
-    return created_ && !completed_ && take_.writeBlocks(blocks, count);
 }
 
 bool CTakeWriter::complete() {

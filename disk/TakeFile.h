@@ -93,10 +93,10 @@ public:
 
     bool created() const { return created_; }
     bool writeBlock(const std::uint8_t* block);
+    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     // Closes the take and reads its chain, leaving it under its temporary name for the song
     // write that renames it (the import's way); complete() renames it at once.
     bool finish();
-    bool writeBlocks(const std::uint8_t* blocks, std::size_t count);
     bool complete();
     bool finished() const { return finished_; }
     bool completed() const { return completed_; }

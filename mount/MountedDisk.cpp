@@ -20,6 +20,7 @@
 #include "disk/DiskLayout.h"
 #include "disk/Status.h"
 #include "volume/OpenDisk.h"
+#include "wavefile/ByteOrder.h"
 #include "wavefile/WaveFile.h"
 
 namespace korvo::mount {
@@ -269,6 +270,8 @@ bool CMountedDisk::rebuild(std::string& problem) {
     }
     readDisk_ = openDiskFiles(settings_.disk, settings_.options);
     const DiskFamily family = converter_.family();
+    // One writer, used only to size the track files as an export writes them.
+    const auto sizing = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
     for (const auto& [number, entry] : *converter_.songList()) {
         SongFolder folder;
         folder.number = number;
@@ -302,8 +305,7 @@ bool CMountedDisk::rebuild(std::string& problem) {
             const std::string safe = fileNameOf(trackName);
             file.fileName = trackLabel(v) + (safe.empty() ? "" : " " + safe) + ".wav";
             file.blocks = end;
-            const auto wave = KorvoLib::Korvo::makeWaveFile(KorvoLib::Korvo::kWaveTypeRiff);
-            file.size = wave->neededSize(1, 0, end);
+            file.size = sizing->neededSize(1, 0, end);
             folder.tracks.push_back(std::move(file));
         }
         folder.json = tracks.dump() + "\n";
@@ -833,8 +835,8 @@ std::shared_ptr<CMountedDisk::DecodedRun> CMountedDisk::decodeRun(const TrackVie
     reader.reader->decodeRun(reader.run, decoded->samples.data());
     if constexpr (std::endian::native == std::endian::big) {
         for (std::int16_t& sample : decoded->samples) {
-            const auto bits = static_cast<std::uint16_t>(sample);
-            sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(bits << 8 | bits >> 8));
+            sample =
+                static_cast<std::int16_t>(KorvoLib::swapBytes(static_cast<std::uint16_t>(sample)));
         }
     }
     reader.next = end;

@@ -252,13 +252,6 @@ LookupResult FatFileSystem::lookup(std::string_view path) {
     return reader_.lookup(path);
 }
 
-std::optional<DirectoryListing> FatFileSystem::list(std::string_view folder) {
-    const LookupResult found = reader_.lookup(folder);
-    if (found.outcome != Lookup::found || !(found.isRoot || found.item.isDirectory()))
-        return std::nullopt;
-    return reader_.listDirectory(found.isRoot ? 0 : found.item.firstCluster);
-}
-
 ClusterChain FatFileSystem::chain(std::uint32_t first) {
     return reader_.chain(first);
 }

@@ -74,8 +74,6 @@ public:
     FatError lastError() const { return error_; }
 
     LookupResult lookup(std::string_view path);
-    // The items of a folder ("" is the root); nullopt when it is missing or cannot be read.
-    std::optional<DirectoryListing> list(std::string_view folder);
     ClusterChain chain(std::uint32_t first);
     // The names of the files (not folders) in a folder; nullopt when it cannot be read.
     std::optional<std::vector<std::string>> listFiles(std::string_view folder);
